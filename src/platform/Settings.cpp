@@ -1,0 +1,194 @@
+#include "platform/Settings.h"
+
+#include "platform/Log.h"
+#include "platform/Paths.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr const char *repositoryBase = "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/";
+
+void log(const char *level, const QString &message)
+{
+    Log::write(level, message.toStdString());
+}
+
+// Reads a string key: missing or null keeps `field`, another type rejects the file.
+void readString(const QJsonObject &object, const char *key, QString &field)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() || value.isNull())
+        return;
+    if (!value.isString())
+        throw std::runtime_error(std::string("the value of \"") + key + "\" is not a string");
+    field = value.toString();
+}
+
+void readBool(const QJsonObject &object, const char *key, bool &field)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() || value.isNull())
+        return;
+    if (!value.isBool())
+        throw std::runtime_error(std::string("the value of \"") + key + "\" is not a boolean");
+    field = value.toBool();
+}
+
+Settings decode(const QByteArray &data)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(data, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw std::runtime_error(QStringLiteral("the data is not valid JSON (%1 at offset %2)")
+                                     .arg(error.errorString())
+                                     .arg(error.offset)
+                                     .toStdString());
+    if (!document.isObject())
+        throw std::runtime_error("the top level is not a JSON object");
+    const QJsonObject object = document.object();
+    Settings settings;
+    readString(object, "Model", settings.model);
+    readString(object, "Prompt", settings.prompt);
+    readString(object, "Language", settings.language);
+    readString(object, "ModelsDir", settings.modelsDir);
+    readBool(object, "AutoPaste", settings.autoPaste);
+    readBool(object, "CleanSpeech", settings.cleanSpeech);
+    readString(object, "Engine", settings.engine);
+    return settings;
+}
+
+// A JSON string literal; slashes stay plain so that paths read naturally.
+QByteArray quoted(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20)
+                out += QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+            else
+                out += c;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+QString Settings::path()
+{
+    return QString::fromStdString((Paths::supportDir() / "settings.json").string());
+}
+
+Settings Settings::load()
+{
+    const QString file = path();
+    const QFileInfo info(file);
+    if (!info.exists()) {
+        log("INFO", QStringLiteral("No settings file at %1 — using defaults").arg(file));
+        return {};
+    }
+    Settings settings;
+    QByteArray data;
+    try {
+        if (info.isDir())
+            throw std::runtime_error("it is a folder, not a file");
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly))
+            throw std::runtime_error(in.errorString().toStdString());
+        data = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            throw std::runtime_error(in.errorString().toStdString());
+        settings = decode(data);
+    } catch (const std::exception &e) {
+        log("ERROR", QStringLiteral("Settings load from %1 failed, using defaults: %2")
+                         .arg(file, QString::fromStdString(e.what())));
+        return {};
+    }
+    log("INFO", QStringLiteral("Settings loaded from %1").arg(file));
+    if (settings.migrate(data))
+        settings.save();
+    return settings;
+}
+
+bool Settings::migrate(const QByteArray &data)
+{
+    bool changed = false;
+    if (engine != QLatin1String("local") && engine != QLatin1String("cloud")) {
+        log("INFO", QStringLiteral("Settings: recognition '%1' is gone in 3.4 — switched to this Mac").arg(engine));
+        engine = QStringLiteral("local");
+        changed = true;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (document.isObject()) {
+        const QJsonObject object = document.object();
+        for (const char *key : {"ApiKey", "ServerUrl", "ServerKey", "ServerModel", "PaidUntil"}) {
+            if (object.contains(QLatin1String(key))) {
+                log("INFO", QStringLiteral("Settings: removed the key, own server and paid-until fields of 3.3"));
+                changed = true;
+                break;
+            }
+        }
+    }
+    return changed;
+}
+
+QByteArray Settings::encoded() const
+{
+    auto boolean = [](bool b) { return QByteArray(b ? "true" : "false"); };
+    return "{\n"
+           "  \"Model\" : " + quoted(model) + ",\n"
+           "  \"Prompt\" : " + quoted(prompt) + ",\n"
+           "  \"Language\" : " + quoted(language) + ",\n"
+           "  \"ModelsDir\" : " + quoted(modelsDir) + ",\n"
+           "  \"AutoPaste\" : " + boolean(autoPaste) + ",\n"
+           "  \"CleanSpeech\" : " + boolean(cleanSpeech) + ",\n"
+           "  \"Engine\" : " + quoted(engine) + "\n"
+           "}";
+}
+
+void Settings::save() const
+{
+    QSaveFile out(path());
+    const QByteArray bytes = encoded();
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        log("ERROR", QStringLiteral("Settings save failed: %1").arg(out.errorString()));
+}
+
+QUrl Settings::modelURL() const
+{
+    return QUrl(QString::fromLatin1(repositoryBase) + QStringLiteral("ggml-") + model + QStringLiteral(".bin"));
+}
+
+const std::vector<std::pair<QString, QString>> &Settings::availableModels()
+{
+    static const std::vector<std::pair<QString, QString>> models = {
+        {QStringLiteral("tiny"), QStringLiteral("75 МБ")},
+        {QStringLiteral("base"), QStringLiteral("142 МБ")},
+        {QStringLiteral("small"), QStringLiteral("466 МБ")},
+        {QStringLiteral("medium"), QStringLiteral("1,5 ГБ")},
+        {QStringLiteral("large-v3"), QStringLiteral("2,9 ГБ")},
+        {QStringLiteral("large-v3-turbo"), QStringLiteral("1,6 ГБ")},
+    };
+    return models;
+}
+
+QString Settings::sizeText(const QString &model)
+{
+    for (const auto &[name, size] : availableModels())
+        if (name == model)
+            return size;
+    return QStringLiteral("?");
+}

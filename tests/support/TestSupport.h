@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+namespace TestSupport {
+
+// Points HOME, XDG_DATA_HOME and XDG_CONFIG_HOME at a fresh temporary folder that lives
+// as long as the process, so that tests never touch the real support folder.
+QString isolateHome();
+
+// Waits for the log writer, then returns the lines of talvane.log in the support folder.
+QStringList logLines();
+
+QByteArray readFile(const QString &path);
+void writeFile(const QString &path, const QByteArray &bytes);
+
+} // namespace TestSupport
+
+#define TALVANE_TEST_MAIN(TestClass)                                                                                   \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestSupport::isolateHome();                                                                                    \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }
+
+#define TALVANE_GUI_TEST_MAIN(TestClass)                                                                               \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        TestSupport::isolateHome();                                                                                    \
+        QApplication app(argc, argv);                                                                                  \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }
