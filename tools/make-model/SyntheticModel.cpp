@@ -61,13 +61,14 @@ private:
     std::mt19937 random;
 };
 
-// Readable token texts (Cyrillic syllables, every other one with a leading space), so
-// that a transcript of the random model is plain UTF-8 text. The decoder looks up the
-// lone space token by its text, as in the real vocabulary (where it has id 220).
+// As in a real vocabulary the first 256 tokens are the single bytes, so that any prompt
+// can be tokenised and the decoder finds the lone space token. The rest are readable
+// Cyrillic syllables (every other one with a leading space), so that a transcript of the
+// random model is plain text.
 std::string tokenText(std::int32_t id)
 {
-    if (id == 220)
-        return " ";
+    if (id < 256)
+        return std::string(1, static_cast<char>(id));
     static const char *const syllables[] = {"ба", "ве", "ги", "до", "жу", "за", "ки", "ло", "му", "на",
                                             "пе", "ри", "со", "ту", "фа", "хе", "ци", "чо", "шу", "ям"};
     constexpr std::int32_t n = sizeof syllables / sizeof *syllables;
