@@ -304,7 +304,7 @@ QString openFailure(const QString &path)
     switch (sf_error(nullptr)) {
     case SF_ERR_UNRECOGNISED_FORMAT: return QStringLiteral("это не аудиофайл или его формат не поддерживается");
     case SF_ERR_UNSUPPORTED_ENCODING: return QStringLiteral("кодировка звука не поддерживается");
-    default: return QStringLiteral("файл повреждён");
+    default: return QStringLiteral("файл повреждён или это не аудиофайл");
     }
 }
 
@@ -323,7 +323,9 @@ LoadedAudio AudioRecorder::loadFile(const QString &path)
     constexpr sf_count_t blockFrames = 65536;
     std::vector<float> block(static_cast<size_t>(blockFrames * format.channels));
     LoadedAudio audio{{}, static_cast<double>(format.samplerate)};
-    if (format.frames > 0)
+    // A file of unknown length (a cut Ogg stream) reports a huge frame count.
+    constexpr sf_count_t reserveLimit = sf_count_t(1) << 27;
+    if (format.frames > 0 && format.frames < reserveLimit)
         audio.samples.reserve(static_cast<size_t>(format.frames));
     sf_count_t read = 0;
     while ((read = sf_readf_float(file.get(), block.data(), blockFrames)) > 0) {
