@@ -74,11 +74,15 @@ QCoro::Task<bool> check(QString model, QString audio, QString language)
         co_return false;
     }
 
+    // Arguments are made before the co_await expressions: GCC 12 destroys temporaries
+    // inside them twice.
+    const QString modelName = QFileInfo(model).fileName();
+    const QString prompt = Settings{}.prompt; // the default hints, not the user's
     TranscriptionEngine engine;
     QElapsedTimer clock;
     clock.start();
     try {
-        co_await engine.load(model, QFileInfo(model).fileName());
+        co_await engine.load(model, modelName);
     } catch (const DescribedError &error) {
         say(QStringLiteral("SELF-TEST FAILED: ") + error.description());
         co_return false;
@@ -88,7 +92,7 @@ QCoro::Task<bool> check(QString model, QString audio, QString language)
     clock.restart();
     QString text;
     try {
-        text = co_await engine.transcribe(std::move(take.samples), language, Settings{}.prompt);
+        text = co_await engine.transcribe(std::move(take.samples), language, prompt);
     } catch (const DescribedError &error) {
         say(QStringLiteral("SELF-TEST FAILED: ") + error.description());
         co_return false;

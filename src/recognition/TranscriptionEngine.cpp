@@ -111,8 +111,8 @@ std::optional<QString> TranscriptionEngine::loadedModel() const
 QCoro::Task<void> TranscriptionEngine::load(QString path, QString name)
 {
     info(QStringLiteral("Loading model from '%1'").arg(path));
-    // The future is made outside the co_await expression: GCC 12 destroys temporaries of
-    // such an expression twice.
+    // The future is made outside the co_await expression: GCC 12 destroys temporaries
+    // inside such an expression twice.
     QFuture<bool> work = QtConcurrent::run(&queue, [this, path, name] { return loadOnWorker(path, name); });
     const bool loaded = co_await work;
     if (!loaded)
