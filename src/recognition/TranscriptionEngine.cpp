@@ -1,0 +1,249 @@
+#include "recognition/TranscriptionEngine.h"
+
+#include "platform/Errors.h"
+#include "platform/Log.h"
+#include "recognition/EngineError.h"
+#include "recognition/ModelFile.h"
+
+#include <QCoroFuture>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <unicode/regex.h>
+#include <whisper.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+void info(const QString &message)
+{
+    Log::write("INFO", message.toStdString());
+}
+
+void logSink(ggml_log_level level, const char *text, void *)
+{
+    // Below info: none and debug.
+    if (text == nullptr || level < GGML_LOG_LEVEL_INFO)
+        return;
+    const QString line = QString::fromUtf8(text).trimmed();
+    if (!line.isEmpty())
+        info(QStringLiteral("whisper: ") + line);
+}
+
+bool abortCallback(void *data)
+{
+    return data != nullptr && static_cast<const AbortFlag *>(data)->get();
+}
+
+// The noise markers whisper writes for silence, music or applause.
+const icu::RegexPattern &tags()
+{
+    static const std::unique_ptr<icu::RegexPattern> pattern = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(
+                "[\\[(](BLANK_AUDIO|blank_audio|Музыка|Music|Аплодисменты|Applause|[A-Z_ ]+)[\\])]"),
+            0, status));
+        if (U_FAILURE(status))
+            std::abort(); // a constant pattern: failing to compile it is a programming error
+        return compiled;
+    }();
+    return *pattern;
+}
+
+QString withoutTags(const QString &text)
+{
+    const icu::UnicodeString input(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher(tags().matcher(input, status));
+    const icu::UnicodeString output = matcher->replaceAll(icu::UnicodeString(), status);
+    if (U_FAILURE(status))
+        return text;
+    return QString(reinterpret_cast<const QChar *>(output.getBuffer()), output.length());
+}
+
+} // namespace
+
+struct TranscriptionEngine::Outcome
+{
+    enum class Kind { text, notLoaded, cancelled, failed } kind;
+    int code = 0;
+    QString text;
+};
+
+TranscriptionEngine::TranscriptionEngine() : threads(threadCountFor(QThread::idealThreadCount()))
+{
+    queue.setMaxThreadCount(1);
+    whisper_log_set(logSink, nullptr);
+}
+
+TranscriptionEngine::~TranscriptionEngine()
+{
+    queue.waitForDone();
+    if (context)
+        whisper_free(context);
+}
+
+int TranscriptionEngine::threadCountFor(int activeProcessors)
+{
+    return std::clamp(activeProcessors - 1, 1, 8);
+}
+
+bool TranscriptionEngine::isLoaded() const
+{
+    std::lock_guard guard(stateLock);
+    return context != nullptr;
+}
+
+std::optional<QString> TranscriptionEngine::loadedModel() const
+{
+    std::lock_guard guard(stateLock);
+    return model;
+}
+
+QCoro::Task<void> TranscriptionEngine::load(QString path, QString name)
+{
+    info(QStringLiteral("Loading model from '%1'").arg(path));
+    // The future is made outside the co_await expression: GCC 12 destroys temporaries
+    // inside such an expression twice.
+    QFuture<bool> work = QtConcurrent::run(&queue, [this, path, name] { return loadOnWorker(path, name); });
+    const bool loaded = co_await work;
+    if (!loaded)
+        throw EngineError::loadFailed(QFileInfo(path).fileName());
+    info(QStringLiteral("Model loaded, ready"));
+}
+
+bool TranscriptionEngine::loadOnWorker(const QString &path, const QString &name)
+{
+    freeOnWorker();
+    if (const auto problem = ModelFile::problem(path)) {
+        Log::write("ERROR", ("Model file rejected: " + *problem).toStdString());
+        return false;
+    }
+    whisper_context *loaded = nullptr;
+    try {
+        loaded =
+            whisper_init_from_file_with_params(QFile::encodeName(path).constData(), whisper_context_default_params());
+    } catch (const std::exception &e) { // the library throws on allocation failures
+        Log::write("ERROR", std::string("Model load failed: ") + e.what());
+    }
+    if (!loaded)
+        return false;
+    std::lock_guard guard(stateLock);
+    context = loaded;
+    model = name;
+    return true;
+}
+
+void TranscriptionEngine::unload()
+{
+    queue.start([this] {
+        if (!isLoaded())
+            return;
+        freeOnWorker();
+        info(QStringLiteral("Model unloaded"));
+    });
+}
+
+void TranscriptionEngine::freeOnWorker()
+{
+    whisper_context *old = nullptr;
+    {
+        std::lock_guard guard(stateLock);
+        old = std::exchange(context, nullptr);
+        model.reset();
+    }
+    if (old)
+        whisper_free(old);
+}
+
+QCoro::Task<QString> TranscriptionEngine::transcribe(std::vector<float> samples, QString language, QString prompt)
+{
+    if (!isLoaded())
+        throw EngineError::notLoaded();
+    abort.set(false);
+    QFuture<Outcome> work = QtConcurrent::run(&queue, [this, samples = std::move(samples), language, prompt] {
+        return transcribeOnWorker(samples, language, prompt);
+    });
+    const Outcome outcome = co_await work;
+    switch (outcome.kind) {
+    case Outcome::Kind::notLoaded: throw EngineError::notLoaded();
+    case Outcome::Kind::cancelled: throw Cancelled();
+    case Outcome::Kind::failed: throw EngineError::transcriptionFailed(outcome.code);
+    case Outcome::Kind::text: break;
+    }
+    co_return outcome.text;
+}
+
+TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const std::vector<float> &samples,
+                                                                     const QString &language, const QString &prompt)
+{
+    whisper_context *ctx = nullptr;
+    {
+        std::lock_guard guard(stateLock);
+        ctx = context;
+    }
+    if (!ctx)
+        return {Outcome::Kind::notLoaded, 0, {}};
+    // whisper counts samples in a signed 32-bit integer.
+    if (samples.size() > static_cast<size_t>(INT_MAX)) {
+        Log::write("ERROR", "Transcription refused: " + std::to_string(samples.size()) + " samples is too long");
+        return {Outcome::Kind::failed, -1, {}};
+    }
+
+    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_BEAM_SEARCH);
+    params.n_threads = threads;
+    params.print_special = false;
+    params.print_progress = false;
+    params.print_realtime = false;
+    params.print_timestamps = false;
+    params.beam_search.beam_size = 5;
+    params.abort_callback = abortCallback;
+    params.abort_callback_user_data = &abort;
+    const QByteArray languageBytes = language.toUtf8();
+    params.language = languageBytes.constData();
+    const QByteArray promptBytes = prompt.trimmed().toUtf8();
+    params.initial_prompt = promptBytes.isEmpty() ? nullptr : promptBytes.constData();
+
+    const int code = whisper_full(ctx, params, samples.data(), static_cast<int>(samples.size()));
+    if (abort.get())
+        return {Outcome::Kind::cancelled, 0, {}};
+    if (code != 0)
+        return {Outcome::Kind::failed, code, {}};
+
+    const int count = whisper_full_n_segments(ctx);
+    std::vector<Segment> segments;
+    segments.reserve(static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i)
+        segments.push_back({whisper_full_get_segment_text(ctx, i), whisper_full_get_segment_no_speech_prob(ctx, i)});
+    return {Outcome::Kind::text, 0, textOf(segments)};
+}
+
+QString TranscriptionEngine::textOf(std::span<const Segment> segments)
+{
+    QByteArray bytes;
+    float highest = 0;
+    for (const Segment &segment : segments) {
+        if (segment.text == nullptr)
+            continue;
+        highest = std::max(highest, segment.noSpeech);
+        if (segment.noSpeech > noSpeechLimit) {
+            info(QString::asprintf("Dropped segment (no-speech %.2f, %zu bytes)", segment.noSpeech,
+                                   std::strlen(segment.text)));
+            continue;
+        }
+        bytes.append(segment.text);
+    }
+    info(QString::asprintf("Transcribed, highest no-speech probability %.2f (limit %.2f)", highest, noSpeechLimit));
+    // Joined as bytes first, so that a character split between two segments is whole again.
+    QString text = withoutTags(QString::fromUtf8(bytes));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text.trimmed();
+}

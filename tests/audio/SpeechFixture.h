@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Russian speech made at test time with espeak-ng, converted with sox.
+namespace SpeechFixture {
+
+inline const QString phrase = QStringLiteral("Проверка распознавания речи, раз, два, три.");
+
+// Runs a program to completion; fails the current test when it cannot be run or fails.
+bool run(const QString &program, const QStringList &arguments);
+
+// Writes the phrase as espeak-ng's own WAV (22050 Hz, mono, 16 bit) to `path`.
+bool speak(const QString &path);
+
+// Converts `source` with sox: `options` go before the output file (rate, channels,
+// encoding, remix effects after it are given in `effects`).
+bool convert(const QString &source, const QString &target, const QStringList &options, const QStringList &effects = {});
+
+} // namespace SpeechFixture
