@@ -53,10 +53,9 @@ Banner::Banner(const QString &title, const QString &text)
     layout->setSpacing(4);
     layout->addWidget(titleLabel);
     layout->addWidget(textLabel);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    setFixedWidth(bannerWidth);
-    setFixedHeight(layout->heightForWidth(bannerWidth));
+    // The wrapped labels decide the height at the fixed width.
+    setFixedSize(bannerWidth, layout->totalHeightForWidth(bannerWidth));
 }
 
 QPoint Banner::origin(QSize size, std::optional<QRect> anchor, const QRect &visible)
