@@ -144,7 +144,8 @@ void WaveformOverlay::position(std::optional<qint64> nearPid)
     const QScreen *screen = screens[index];
     updateShape();
     window->move(panelOrigin(screen->availableGeometry()));
-    Log::write("INFO", QStringLiteral("Overlay: on screen '%1' of %2").arg(screen->name()).arg(screens.size()).toStdString());
+    Log::write("INFO",
+               QStringLiteral("Overlay: on screen '%1' of %2").arg(screen->name()).arg(screens.size()).toStdString());
 }
 
 // Without a compositor the transparent corners would show black: cut the window to the

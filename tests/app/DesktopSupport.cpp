@@ -76,9 +76,9 @@ OtherApplication::OtherApplication(const QString &geometry)
         QTest::qFail("xterm did not start", __FILE__, __LINE__);
         return;
     }
-    const QString found = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--sync"),
-                                                          QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                                          QString::number(process.processId())});
+    const QString found = run(QStringLiteral("xdotool"),
+                              {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                               QStringLiteral("--pid"), QString::number(process.processId())});
     windowId = found.split(QLatin1Char('\n')).last().toULongLong();
     activate();
 }
@@ -91,7 +91,8 @@ OtherApplication::~OtherApplication()
 
 void OtherApplication::activate()
 {
-    run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(windowId)});
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(windowId)});
 }
 
 Backdrop::Backdrop() : QWidget(nullptr, Qt::FramelessWindowHint)

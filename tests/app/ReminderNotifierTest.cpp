@@ -20,6 +20,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <memory>
+#include <thread>
 
 using namespace DesktopSupport;
 
@@ -39,18 +40,19 @@ public:
     BareBus()
     {
         const QString config = dir.filePath(QStringLiteral("bus.conf"));
-        TestSupport::writeFile(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                                       "<busconfig>\n"
-                                       "  <type>session</type>\n"
-                                       "  <listen>unix:tmpdir=/tmp</listen>\n"
-                                       "  <auth>EXTERNAL</auth>\n"
-                                       "  <policy context=\"default\">\n"
-                                       "    <allow send_destination=\"*\"/>\n"
-                                       "    <allow receive_sender=\"*\"/>\n"
-                                       "    <allow own=\"*\"/>\n"
-                                       "  </policy>\n"
-                                       "</busconfig>\n");
+        TestSupport::writeFile(config,
+                               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                               "<busconfig>\n"
+                               "  <type>session</type>\n"
+                               "  <listen>unix:tmpdir=/tmp</listen>\n"
+                               "  <auth>EXTERNAL</auth>\n"
+                               "  <policy context=\"default\">\n"
+                               "    <allow send_destination=\"*\"/>\n"
+                               "    <allow receive_sender=\"*\"/>\n"
+                               "    <allow own=\"*\"/>\n"
+                               "  </policy>\n"
+                               "</busconfig>\n");
         daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
                                                      QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         if (!daemon.waitForStarted() || !daemon.waitForReadyRead(10000))
@@ -169,10 +171,7 @@ private Q_SLOTS:
         other->activate();
     }
 
-    void cleanup()
-    {
-        notifier.reset();
-    }
+    void cleanup() { notifier.reset(); }
 
     void postsToTheNotificationServer()
     {
@@ -328,17 +327,20 @@ private Q_SLOTS:
         QTRY_VERIFY(notifier->currentBanner());
         // Without an icon the banner sits 12 in from the top-right corner.
         const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
-        QCOMPARE(notifier->currentBanner()->pos(),
-                 QPoint(visible.right() + 1 - 320 - 12, visible.top() + 12));
+        QCOMPARE(notifier->currentBanner()->pos(), QPoint(visible.right() + 1 - 320 - 12, visible.top() + 12));
         serverSide.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
     }
 
     void withoutSessionBusTheBannerShowsSilently()
     {
         const QStringList before = TestSupport::logLines();
-        makeNotifier(QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("none")));
-        notifier->show(title, text, ReminderKind::notPasted);
+        makeNotifier(
+            QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("none")));
+        // Asked from another thread, the banner still appears on the GUI thread.
+        std::thread worker([this] { notifier->show(title, text, ReminderKind::notPasted); });
+        worker.join();
         QTRY_VERIFY(notifier->currentBanner());
+        QCOMPARE(notifier->currentBanner()->thread(), qApp->thread());
         QCOMPARE(TestSupport::logLines(), before);
     }
 };

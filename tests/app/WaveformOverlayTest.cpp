@@ -27,7 +27,8 @@ int count(const QStringList &lines, const QRegularExpression &pattern)
 
 QString logged(const QString &message)
 {
-    return QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[INFO\\] ") + message + QLatin1Char('$');
+    return QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[INFO\\] ") + message +
+           QLatin1Char('$');
 }
 
 QRect visibleFrame()
@@ -68,10 +69,7 @@ private Q_SLOTS:
         other->activate();
     }
 
-    void cleanup()
-    {
-        overlay.reset();
-    }
+    void cleanup() { overlay.reset(); }
 
     void locatorFindsTheFrontWindowOfAProcess()
     {
@@ -89,7 +87,7 @@ private Q_SLOTS:
         const std::optional<QRect> bounds = locator.frontWindow(other->pid());
         QVERIFY(bounds);
         QCOMPARE(*bounds, QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
-                                 value("Height")));
+                                value("Height")));
 
         // A process without windows, and a minimised window, give nothing.
         QProcess sleeper;
@@ -98,8 +96,8 @@ private Q_SLOTS:
         QVERIFY(!locator.frontWindow(sleeper.processId()));
         sleeper.kill();
         sleeper.waitForFinished();
-        run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), QStringLiteral("--sync"),
-                                        QString::number(other->window())});
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowminimize"), QStringLiteral("--sync"), QString::number(other->window())});
         QVERIFY(!locator.frontWindow(other->pid()));
         other->activate();
         QVERIFY(locator.frontWindow(other->pid()));
@@ -113,7 +111,8 @@ private Q_SLOTS:
         const QStringList lines = TestSupport::logLines();
         const QString screen = QRegularExpression::escape(QGuiApplication::primaryScreen()->name());
         const QRegularExpression placed(logged(QStringLiteral("Overlay: on screen '%1' of 1").arg(screen)));
-        const QRegularExpression shown(logged(QStringLiteral("Overlay: recording shown, visible=true, activeSpace=true")));
+        const QRegularExpression shown(
+            logged(QStringLiteral("Overlay: recording shown, visible=true, activeSpace=true")));
         QCOMPARE(count(lines, placed), 1);
         QCOMPARE(count(lines, shown), 1);
     }
@@ -244,8 +243,8 @@ private Q_SLOTS:
             int hits = 0;
             for (int degree = 0; degree < 360; ++degree) {
                 const double rad = degree * M_PI / 180;
-                hits += tinted(shot.pixelColor(centre + QPoint(qRound(radius * std::cos(rad)),
-                                                               qRound(radius * std::sin(rad)))))
+                hits += tinted(shot.pixelColor(centre +
+                                               QPoint(qRound(radius * std::cos(rad)), qRound(radius * std::sin(rad)))))
                             ? 1
                             : 0;
             }

@@ -2,6 +2,7 @@
 
 #include "app/WaveformOverlay.h"
 #include "app/WaveformView.h"
+#include "platform/WindowLocator.h"
 
 #include <QImage>
 
@@ -41,6 +42,20 @@ int barRows(const QImage &image, int column)
         rows += image.pixelColor(column, y).green() > 90 && image.pixelColor(column, y).red() < 60 ? 1 : 0;
     return rows;
 }
+
+class FakeLocator : public WindowLocator
+{
+public:
+    bool composited = true;
+    mutable QList<qint64> asked;
+
+    std::optional<QRect> frontWindow(qint64 pid) const override
+    {
+        asked.append(pid);
+        return std::nullopt;
+    }
+    bool compositing() const override { return composited; }
+};
 
 } // namespace
 
@@ -199,6 +214,40 @@ private Q_SLOTS:
         QFETCH(QPoint, mouse);
         QFETCH(int, expected);
         QCOMPARE(WaveformOverlay::screenFor(frames, mainScreen, window, mouse), expected);
+    }
+
+    void withoutCompositorTheCapsuleIsCutToShape()
+    {
+        auto owned = std::make_unique<FakeLocator>();
+        FakeLocator *locator = owned.get();
+        WaveformOverlay overlay(std::move(owned));
+        locator->composited = false;
+        overlay.show(OverlayMode::recording);
+        const QRegion mask = overlay.panel()->mask();
+        QVERIFY(mask.contains(QPoint(100, 24)));
+        QVERIFY(mask.contains(QPoint(100, 1)));
+        QVERIFY(mask.contains(QPoint(2, 24)));
+        QVERIFY(!mask.contains(QPoint(1, 1)));
+        QVERIFY(!mask.contains(QPoint(198, 46)));
+
+        overlay.hide();
+        locator->composited = true;
+        overlay.show(OverlayMode::recording);
+        QVERIFY(overlay.panel()->mask().isEmpty());
+    }
+
+    void onlyAHiddenCapsuleLooksForTheTarget()
+    {
+        auto owned = std::make_unique<FakeLocator>();
+        FakeLocator *locator = owned.get();
+        WaveformOverlay overlay(std::move(owned));
+        overlay.show(OverlayMode::recording, 4242);
+        overlay.show(OverlayMode::transcribing);
+        overlay.show(OverlayMode::recording, 4343);
+        QCOMPARE(locator->asked, QList<qint64>{4242});
+        overlay.hide();
+        overlay.show(OverlayMode::recording, 4444);
+        QCOMPARE(locator->asked, (QList<qint64>{4242, 4444}));
     }
 
     void panelPlacement_data()
