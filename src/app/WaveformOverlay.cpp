@@ -9,7 +9,7 @@
 #include <QRegion>
 #include <QScreen>
 
-#include <cmath>
+#include <algorithm>
 
 WaveformOverlay::WaveformOverlay(std::unique_ptr<WindowLocator> locator, QObject *parent)
     : QObject(parent), locator(std::move(locator))

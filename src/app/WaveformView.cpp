@@ -46,6 +46,9 @@ void WaveformView::reset()
 
 void WaveformView::advance(float level)
 {
+    // A broken meter reading must not poison the smoothed level for the rest of the display.
+    if (!std::isfinite(level) || level < 0)
+        level = 0;
     const float k = level > smoothedLevel ? riseFactor : fallFactor;
     smoothedLevel += (level - smoothedLevel) * k;
     std::shift_left(history.begin(), history.end(), 1);

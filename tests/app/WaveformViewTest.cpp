@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -85,6 +86,10 @@ private Q_SLOTS:
         QTest::newRow("then falls by a quarter of the distance") << QList<float>{1.0f, 0} << 0.45f << 0.6f;
         QTest::newRow("falls slowly frame after frame") << QList<float>{1.0f, 0, 0} << 0.3375f << 0.45f;
         QTest::newRow("rises fast again") << QList<float>{1.0f, 0, 0.5f} << 0.48f << 0.45f;
+        QTest::newRow("a broken reading counts as silence")
+            << QList<float>{1.0f, std::numeric_limits<float>::quiet_NaN()} << 0.45f << 0.6f;
+        QTest::newRow("and the next good one counts again")
+            << QList<float>{std::numeric_limits<float>::infinity(), -1.0f, 1.0f} << 0.6f << 0.02f;
         QTest::newRow("a steady level is approached") << QList<float>(30, 0.3f) << 0.3f << 0.3f;
     }
 
