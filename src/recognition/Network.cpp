@@ -81,6 +81,12 @@ bool cutShort(const QNetworkReply &reply, qint64 received)
     return length.isValid() && received < length.toLongLong();
 }
 
+void abort(QNetworkReply &reply)
+{
+    if (!reply.isFinished())
+        reply.abort();
+}
+
 int httpStatus(const QNetworkReply &reply)
 {
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

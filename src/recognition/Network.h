@@ -39,6 +39,9 @@ bool failedInTransfer(const QNetworkReply &reply);
 // length is that of the bytes read.
 bool cutShort(const QNetworkReply &reply, qint64 received);
 
+// Aborts `reply` unless it has finished already (Qt warns about that).
+void abort(QNetworkReply &reply);
+
 // The reply's HTTP status, 0 when there was no HTTP answer.
 int httpStatus(const QNetworkReply &reply);
 

@@ -182,7 +182,9 @@ struct Upload
         if (answer.size() > answerLimit) {
             tooLong = true;
             // Not from inside the reply's own signal: Qt reports the abort there twice.
-            QMetaObject::invokeMethod(reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+            QNetworkReply *r = reply.get();
+            QMetaObject::invokeMethod(
+                r, [r] { Network::abort(*r); }, Qt::QueuedConnection);
         }
     }
 };
@@ -207,7 +209,8 @@ QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpo
     QNetworkReply *reply = upload.reply.get();
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&upload] { upload.collect(); });
     if (cancel) // queued: the caller's cancel() returns before the recognition unwinds
-        QObject::connect(cancel.get(), &CancelToken::cancelled, reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        QObject::connect(
+            cancel.get(), &CancelToken::cancelled, reply, [reply] { Network::abort(*reply); }, Qt::QueuedConnection);
     co_await reply;
     if (reply->isOpen())
         upload.collect();

@@ -12,6 +12,7 @@ namespace {
 constexpr qint64 period = 65521; // a prime, so the pattern never lines up with buffer sizes
 constexpr qint64 piece = 256 * 1024;
 constexpr qint64 outstanding = 1024 * 1024; // written ahead of the client at most
+constexpr int resetGraceMs = 200;
 
 const QByteArray &patternTable()
 {
@@ -152,11 +153,15 @@ private:
         if (cut && response.reset) {
             if (socket->bytesToWrite() > 0)
                 return; // bytesWritten brings us back once all of it is out
-            const linger abortive{1, 0};
-            setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            // A reset throws away what the client has not read yet: give it time to read,
+            // so that the reset really comes in the middle of the body.
             done = true;
-            socket->abort();
-            deleteLater();
+            QTimer::singleShot(resetGraceMs, this, [this] {
+                const linger abortive{1, 0};
+                setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+                socket->abort();
+                deleteLater();
+            });
             return;
         }
         if (!cut && response.framing == HttpServer::Response::Framing::chunked)
@@ -182,7 +187,7 @@ HttpServer::Response HttpServer::Response::text(int status, const QByteArray &bo
     Response response;
     response.status = status;
     response.body = body;
-    response.headers.append({"Content-Type", contentType});
+    response.addHeader("Content-Type", contentType);
     return response;
 }
 

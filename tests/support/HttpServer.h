@@ -37,6 +37,7 @@ public:
         int dripIntervalMs = 0;      // …with this pause between the pieces
 
         static Response text(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
+        void addHeader(const QByteArray &name, const QByteArray &value) { headers.append({name, value}); }
     };
 
     struct Request
@@ -54,6 +55,8 @@ public:
     QUrl url(const QString &path) const;
 
     void enqueue(const Response &response);
+    // Drops the answers no request has used yet.
+    void clearScript() { script.clear(); }
     const QList<Request> &requests() const { return received; }
     // Connections the client closed before its answer was complete.
     int abandoned() const { return dropped; }
