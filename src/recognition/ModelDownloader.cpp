@@ -11,6 +11,7 @@
 #include <qcoronetworkreply.h>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -18,7 +19,9 @@ namespace {
 constexpr int idleTimeoutMs = 60'000;
 // Qt stops reading from the socket when this much is waiting for us, which bounds the
 // memory of a download whatever the file size.
-constexpr qint64 readBuffer = 4 * 1024 * 1024;
+constexpr qint64 readBuffer = 1024 * 1024;
+// Copied from the reply to the file through one buffer of this size.
+constexpr qint64 chunkSize = 256 * 1024;
 
 void log(const char *level, const QString &message)
 {
@@ -109,16 +112,18 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         transfer.expected = length.isValid() ? length.toLongLong() : -1;
     });
+    std::vector<char> chunk(chunkSize);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
         if (transfer.refusedStatus != 0 || !transfer.writeError.isEmpty())
             return;
-        const QByteArray data = reply->readAll();
-        if (file.write(data) != data.size()) {
-            transfer.writeError = file.errorString();
-            stop(reply);
-            return;
+        for (qint64 n; (n = reply->read(chunk.data(), chunkSize)) > 0;) {
+            if (file.write(chunk.data(), n) != n) {
+                transfer.writeError = file.errorString();
+                stop(reply);
+                return;
+            }
+            transfer.written += n;
         }
-        transfer.written += data.size();
         report(transfer.written, transfer.expected);
     });
     co_await reply;

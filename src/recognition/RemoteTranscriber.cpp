@@ -50,7 +50,10 @@ qint16 pcm(float s)
 {
     if (!(s < 1.0f)) // also NaN
         return 32767;
-    return qint16(std::lround(std::max(s, -1.0f) * 32767.0f));
+    // Rounded half away from zero. In double the ±0.5 is exact for every float, and the
+    // truncating conversion is much cheaper than lround.
+    const double x = double(std::max(s, -1.0f) * 32767.0f);
+    return qint16(x >= 0 ? int(x + 0.5) : int(x - 0.5));
 }
 
 // Appends the WAV file for `samples` to `out`, which has room for it reserved.
