@@ -58,19 +58,6 @@ void open(QSaveFile &file)
                                 .arg(QDir::toNativeSeparators(folder), file.errorString())));
 }
 
-// Aborts `reply` once control is back in the event loop: Qt reports an abort from inside
-// the reply's own signals twice.
-void stop(QNetworkReply *reply)
-{
-    QMetaObject::invokeMethod(
-        reply, [reply] { Network::abort(*reply); }, Qt::QueuedConnection);
-}
-
-struct DeleteLater
-{
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
-
 // What happened while the body streamed in.
 struct Transfer
 {
@@ -96,7 +83,7 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
     // Byte counts must be those of the file: no transparent decompression.
     request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(idleTimeoutMs);
-    const std::unique_ptr<QNetworkReply, DeleteLater> owner(Network::manager().get(request));
+    const Network::ReplyPtr owner(Network::manager().get(request));
     QNetworkReply *reply = owner.get();
     reply->setReadBufferSize(readBuffer);
 
@@ -106,7 +93,7 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
         // Redirects are followed by Qt; an error status ends the download before its body.
         if (status >= 400) {
             transfer.refusedStatus = status;
-            stop(reply);
+            Network::abortLater(reply);
             return;
         }
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -119,7 +106,7 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
         for (qint64 n; (n = reply->read(chunk.data(), chunkSize)) > 0;) {
             if (file.write(chunk.data(), n) != n) {
                 transfer.writeError = file.errorString();
-                stop(reply);
+                Network::abortLater(reply);
                 return;
             }
             transfer.written += n;

@@ -81,10 +81,15 @@ bool cutShort(const QNetworkReply &reply, qint64 received)
     return length.isValid() && received < length.toLongLong();
 }
 
-void abort(QNetworkReply &reply)
+void abortLater(QNetworkReply *reply)
 {
-    if (!reply.isFinished())
-        reply.abort();
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            if (!reply->isFinished())
+                reply->abort();
+        },
+        Qt::QueuedConnection);
 }
 
 int httpStatus(const QNetworkReply &reply)

@@ -5,6 +5,8 @@
 #include <QNetworkReply>
 #include <QUrl>
 
+#include <memory>
+
 class QNetworkAccessManager;
 
 // A transfer that failed below HTTP: no connection, a dropped connection, a time-out, a
@@ -39,8 +41,17 @@ bool failedInTransfer(const QNetworkReply &reply);
 // length is that of the bytes read.
 bool cutShort(const QNetworkReply &reply, qint64 received);
 
-// Aborts `reply` unless it has finished already (Qt warns about that).
-void abort(QNetworkReply &reply);
+// Aborts `reply` once control is back in the event loop, unless it has finished by then:
+// Qt reports an abort from inside the reply's own signals, or after its end, twice.
+void abortLater(QNetworkReply *reply);
+
+// Deletes a reply later: a coroutine waiting for a reply resumes inside its finished
+// signal, where deleting it at once would pull it out from under Qt.
+struct DeleteLater
+{
+    void operator()(QObject *object) const { object->deleteLater(); }
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, DeleteLater>;
 
 // The reply's HTTP status, 0 when there was no HTTP answer.
 int httpStatus(const QNetworkReply &reply);

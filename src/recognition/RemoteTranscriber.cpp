@@ -164,16 +164,10 @@ QString excerpt(const QByteArray &body, const QByteArray &key, const QString &pr
     return QString::fromUtf8(redacted(redacted(body, key), prompt.trimmed().toUtf8()).left(loggedBodyBytes));
 }
 
-struct DeleteLater
-{
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
-
 // One POST in flight: collects the answer up to answerLimit and aborts past it.
 struct Upload
 {
-    // The coroutine resumes inside the reply's finished signal: delete it later.
-    std::unique_ptr<QNetworkReply, DeleteLater> reply;
+    Network::ReplyPtr reply;
     QByteArray answer;
     bool tooLong = false;
 
@@ -184,10 +178,7 @@ struct Upload
         answer += reply->read(answerLimit + 1 - answer.size());
         if (answer.size() > answerLimit) {
             tooLong = true;
-            // Not from inside the reply's own signal: Qt reports the abort there twice.
-            QNetworkReply *r = reply.get();
-            QMetaObject::invokeMethod(
-                r, [r] { Network::abort(*r); }, Qt::QueuedConnection);
+            Network::abortLater(reply.get());
         }
     }
 };
@@ -211,9 +202,9 @@ QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpo
     upload.reply.reset(Network::manager().post(request(endpoint, boundary), payload));
     QNetworkReply *reply = upload.reply.get();
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&upload] { upload.collect(); });
-    if (cancel) // queued: the caller's cancel() returns before the recognition unwinds
-        QObject::connect(
-            cancel.get(), &CancelToken::cancelled, reply, [reply] { Network::abort(*reply); }, Qt::QueuedConnection);
+    // Later: the caller's cancel() returns before the recognition unwinds.
+    if (cancel)
+        QObject::connect(cancel.get(), &CancelToken::cancelled, reply, [reply] { Network::abortLater(reply); });
     co_await reply;
     if (reply->isOpen())
         upload.collect();
