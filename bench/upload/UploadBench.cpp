@@ -2,6 +2,7 @@
 // cloud client does before every upload.
 //
 //   bench_upload [--seconds N] [--runs N]
+#include "platform/Settings.h"
 #include "recognition/RemoteTranscriber.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,7 @@ int main(int argc, char **argv)
                   0.2f * (float(noise >> 8) / float(1 << 24) - 0.5f);
     }
 
-    const QString prompt = u"Nimbrel Cloud, Claude, ChatGPT, GitHub, Docker, Kubernetes, Python, TypeScript"_qs;
+    const QString prompt = Settings().prompt; // the default hint dictionary
     Timing wav = measure(runs, [&] { return RemoteTranscriber::wav(take); });
     Timing body = measure(runs, [&] {
         return RemoteTranscriber::body(RemoteTranscriber::newBoundary(), take, u"gemini-3-5-transcribe"_qs, u"ru"_qs,

@@ -165,13 +165,6 @@ private Q_SLOTS:
         QCOMPARE(sent.body, multipart(boundary, RemoteTranscriber::wav(samples), fields));
     }
 
-    void requestWaitsThreeMinutes()
-    {
-        const QNetworkRequest request = RemoteTranscriber::request(endpoint(), "B");
-        QCOMPARE(request.transferTimeout(), 180'000);
-        QCOMPARE(request.url(), endpoint().url);
-    }
-
     void answers_data()
     {
         QTest::addColumn<HttpServer::Response>("answer");
