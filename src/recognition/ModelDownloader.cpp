@@ -136,15 +136,18 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
                                 .arg(QDir::toNativeSeparators(destination), file.errorString())));
 }
 
+int ModelDownloader::percent(qint64 written, qint64 expected)
+{
+    return expected < 1 ? -1 : int(written * 100 / expected);
+}
+
 void ModelDownloader::report(qint64 written, qint64 expected)
 {
-    if (expected < 1 || !progress)
+    const int now = percent(written, expected);
+    if (now < 0 || now == lastPercent || !progress)
         return;
-    const int percent = int(written * 100 / expected);
-    if (percent == lastPercent)
-        return;
-    lastPercent = percent;
-    progress(percent);
+    lastPercent = now;
+    progress(now);
 }
 
 QCoro::Task<void> ModelDownloader::download(QUrl from, QString to, std::function<void(int)> progress)

@@ -27,6 +27,10 @@ public:
     // Logs, downloads `from` to `to` with a fresh downloader and logs the result.
     static QCoro::Task<void> download(QUrl from, QString to, std::function<void(int)> progress);
 
+    // The whole percent `written` is of `expected`, rounded down; -1 when the size is
+    // unknown (expected below 1).
+    static int percent(qint64 written, qint64 expected);
+
 private:
     void report(qint64 written, qint64 expected);
 

@@ -98,6 +98,29 @@ private Q_SLOTS:
         destination = folder.filePath(u"ggml-tiny.bin"_qs);
     }
 
+    void percentages_data()
+    {
+        QTest::addColumn<qint64>("written");
+        QTest::addColumn<qint64>("expected");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("first bytes") << qint64(0) << qint64(1'000'000) << 0;
+        QTest::newRow("just under one percent") << qint64(9'999) << qint64(1'000'000) << 0;
+        QTest::newRow("one percent") << qint64(10'000) << qint64(1'000'000) << 1;
+        QTest::newRow("one byte short") << qint64(999'999) << qint64(1'000'000) << 99;
+        QTest::newRow("all of it") << qint64(1'000'000) << qint64(1'000'000) << 100;
+        QTest::newRow("3 GiB file, no overflow") << qint64(3'221'225'471) << qint64(3'221'225'472) << 99;
+        QTest::newRow("size unknown") << qint64(5'000) << qint64(-1) << -1;
+        QTest::newRow("size zero") << qint64(0) << qint64(0) << -1;
+    }
+
+    void percentages()
+    {
+        QFETCH(qint64, written);
+        QFETCH(qint64, expected);
+        QFETCH(int, percent);
+        QCOMPARE(ModelDownloader::percent(written, expected), percent);
+    }
+
     void downloads_data()
     {
         QTest::addColumn<HttpServer::Response>("answer");
