@@ -13,8 +13,6 @@
 #include <unicode/regex.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -183,6 +181,34 @@ struct Upload
     }
 };
 
+// The text of a finished upload, or the error it ended in.
+QString result(const Upload &upload, const RemoteEndpoint &endpoint, const QString &prompt, qint64 elapsedMs)
+{
+    const QNetworkReply &reply = *upload.reply;
+    // An answer we cut off at answerLimit has arrived as far as it matters.
+    if (!upload.tooLong && Network::failedInTransfer(reply)) {
+        // Nothing but the transfer time-out aborts a reply we did not abort ourselves.
+        if (reply.error() == QNetworkReply::OperationCanceledError)
+            throw NetworkError(QNetworkReply::TimeoutError, reply.errorString());
+        throw NetworkError::of(reply);
+    }
+    if (!upload.tooLong && Network::cutShort(reply, upload.answer.size()))
+        throw NetworkError(QNetworkReply::RemoteHostClosedError, {});
+
+    const int status = Network::httpStatus(reply);
+    log("INFO", QStringLiteral("Remote: HTTP %1 after %2 ms").arg(status).arg(elapsedMs));
+    const bool success = status >= 200 && status <= 299;
+    if (upload.tooLong && success)
+        throw DescribedError(endpoint.name + QStringLiteral(" прислал слишком длинный ответ"));
+    const QByteArray key = credential(endpoint);
+    if (!success) {
+        log("INFO", QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
+        const auto [reason, message] = explain(status, redacted(upload.answer, key), endpoint.name);
+        throw CloudError(status, reason, message);
+    }
+    return text(upload.answer).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+}
+
 } // namespace
 
 QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpoint, QString language, QString prompt,
@@ -208,31 +234,9 @@ QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpo
     co_await reply;
     if (reply->isOpen())
         upload.collect();
-
     if (cancel && cancel->isCancelled())
         throw Cancelled();
-    const int status = Network::httpStatus(*reply);
-    const bool success = status >= 200 && status <= 299;
-    // An answer we cut off at answerLimit has arrived as far as it matters.
-    if (!upload.tooLong && Network::failedInTransfer(*reply)) {
-        // Nothing but the transfer time-out aborts a reply we did not abort ourselves.
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            throw NetworkError(QNetworkReply::TimeoutError, reply->errorString());
-        throw NetworkError::of(*reply);
-    }
-    if (!upload.tooLong && Network::cutShort(*reply, upload.answer.size()))
-        throw NetworkError(QNetworkReply::RemoteHostClosedError, QStringLiteral("answer cut short"));
-
-    log("INFO", QStringLiteral("Remote: HTTP %1 after %2 ms").arg(status).arg(clock.elapsed()));
-    if (upload.tooLong && success)
-        throw DescribedError(endpoint.name + QStringLiteral(" прислал слишком длинный ответ"));
-    const QByteArray key = credential(endpoint);
-    if (!success) {
-        log("INFO", QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
-        const auto [reason, message] = explain(status, redacted(upload.answer, key), endpoint.name);
-        throw CloudError(status, reason, message);
-    }
-    co_return text(upload.answer).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+    co_return result(upload, endpoint, prompt, clock.elapsed());
 }
 
 QByteArray wav(std::span<const float> samples)
