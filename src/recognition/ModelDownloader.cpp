@@ -67,6 +67,27 @@ struct Transfer
     QString writeError;    // the file could not take the data
 };
 
+// Fails unless the whole file arrived with a success status.
+void verify(const QNetworkReply &reply, const Transfer &transfer)
+{
+    if (transfer.refusedStatus != 0)
+        fail(EngineError::downloadFailed(transfer.refusedStatus));
+    if (!transfer.writeError.isEmpty())
+        fail(DescribedError(QStringLiteral("не удалось записать модель: ") + transfer.writeError));
+    if (Network::failedInTransfer(reply)) {
+        // Nothing but the idle time-out aborts a reply we did not abort ourselves.
+        if (reply.error() == QNetworkReply::OperationCanceledError)
+            fail(NetworkError(QNetworkReply::TimeoutError, reply.errorString()));
+        fail(NetworkError::of(reply));
+    }
+    if (const int status = Network::httpStatus(reply); !isSuccess(status))
+        fail(EngineError::downloadFailed(status));
+    if (Network::cutShort(reply, transfer.written))
+        fail(DescribedError(QStringLiteral("загрузка оборвалась: получено %1 из %2 байт")
+                                .arg(transfer.written)
+                                .arg(transfer.expected)));
+}
+
 } // namespace
 
 ModelDownloader::ModelDownloader(QString destination, std::function<void(int)> progress)
@@ -115,22 +136,7 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
     });
     co_await reply;
 
-    if (transfer.refusedStatus != 0)
-        fail(EngineError::downloadFailed(transfer.refusedStatus));
-    if (!transfer.writeError.isEmpty())
-        fail(DescribedError(QStringLiteral("не удалось записать модель: ") + transfer.writeError));
-    if (Network::failedInTransfer(*reply)) {
-        // Nothing but the idle time-out aborts a reply we did not abort ourselves.
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            fail(NetworkError(QNetworkReply::TimeoutError, reply->errorString()));
-        fail(NetworkError::of(*reply));
-    }
-    if (const int status = Network::httpStatus(*reply); !isSuccess(status))
-        fail(EngineError::downloadFailed(status));
-    if (Network::cutShort(*reply, transfer.written))
-        fail(DescribedError(QStringLiteral("загрузка оборвалась: получено %1 из %2 байт")
-                                .arg(transfer.written)
-                                .arg(transfer.expected)));
+    verify(*reply, transfer);
     if (!file.commit())
         fail(DescribedError(QStringLiteral("не удалось сохранить модель в %1: %2")
                                 .arg(QDir::toNativeSeparators(destination), file.errorString())));
