@@ -290,6 +290,15 @@ private Q_SLOTS:
                                   << uR"({"error":{"message":"bad key"}})"_qs;
         QTest::newRow("402 HTML") << HttpServer::Response::text(402, "<h1>Payment</h1>", "text/html") << R::balance
                                   << u"Пополните баланс Nimbrel"_qs << u"<h1>Payment</h1>"_qs;
+        QTest::newRow("402 empty") << HttpServer::Response::text(402, "") << R::balance
+                                   << u"Пополните баланс Nimbrel"_qs << QString();
+        QTest::newRow("402 plain text") << HttpServer::Response::text(402, "лимит ключа") << R::balance
+                                        << u"Пополните баланс Nimbrel"_qs << u"лимит ключа"_qs;
+        QTest::newRow("402 invalid UTF-8") << HttpServer::Response::text(402, "\xff\xfe") << R::balance
+                                           << u"Пополните баланс Nimbrel"_qs << u"\uFFFD\uFFFD"_qs;
+        QTest::newRow("402 balance, JSON")
+            << framed(402, R"({"error":{"message":"Недостаточно средств"}})", Framing::length) << R::balance
+            << u"Пополните баланс Nimbrel"_qs << uR"({"error":{"message":"Недостаточно средств"}})"_qs;
         QTest::newRow("402 device limit, chunked")
             << framed(402, R"({"error":{"message":"ExceededTokenBudget: Key=dev1"}})", Framing::chunked)
             << R::deviceLimit << u"Месячный лимит облака для этого устройства исчерпан"_qs
