@@ -1,0 +1,387 @@
+#include "dictation/AppState.h"
+
+#include "platform/Errors.h"
+#include "platform/KeyNames.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "recognition/CloudError.h"
+
+#include <QCoro/QCoroFuture>
+#include <QFile>
+#include <QPointer>
+#include <QTextBoundaryFinder>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Dictation;
+
+namespace {
+
+void info(const QString &message)
+{
+    Log::write("INFO", message.toStdString());
+}
+
+void error(const QString &message)
+{
+    Log::write("ERROR", message.toStdString());
+}
+
+QString describe(const std::exception &e)
+{
+    if (const auto *described = dynamic_cast<const DescribedError *>(&e))
+        return described->description();
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+QString caseName(RecordingState state)
+{
+    switch (state) {
+    case RecordingState::loading: return QStringLiteral("loading");
+    case RecordingState::idle: return QStringLiteral("idle");
+    case RecordingState::recording: return QStringLiteral("recording");
+    case RecordingState::transcribing: return QStringLiteral("transcribing");
+    case RecordingState::error: return QStringLiteral("error");
+    }
+    return {};
+}
+
+int characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+AppState::AppState(Collaborators collaborators, QObject *parent)
+    : QObject(parent), parts(std::move(collaborators)), userSettings(Settings::load())
+{
+    Dictation::Recorder *recorder = parts.recorder.get();
+    parts.overlay->setLevelSource([recorder] { return recorder->currentLevel(); });
+    Paths::useModelsDir(userSettings.modelsDir.toStdString());
+    info(QStringLiteral("Models directory: ") + QString::fromStdString(Paths::modelsFolder().string()));
+}
+
+AppState::~AppState() = default;
+
+void AppState::set(RecordingState state, const QString &text)
+{
+    currentState = state;
+    currentStatus = withPlatformKeys(text);
+    info(QStringLiteral("State: ") + caseName(state) + QStringLiteral(" — ") + currentStatus);
+    if (onChange)
+        onChange();
+}
+
+namespace {
+
+// A top-level task: nothing it throws may reach the event loop. The operation is taken by
+// value so that it lives in the coroutine frame, not in a caller that is gone by the time
+// the coroutine resumes.
+QCoro::Task<> runGuarded(std::function<QCoro::Task<>()> operation)
+{
+    try {
+        co_await operation();
+    } catch (const std::exception &e) {
+        error(QStringLiteral("Unexpected failure: ") + describe(e));
+    } catch (...) {
+        error(QStringLiteral("Unexpected failure"));
+    }
+}
+
+} // namespace
+
+void AppState::schedule(std::function<QCoro::Task<>()> operation)
+{
+    QTimer::singleShot(0, this, [operation = std::move(operation)] { runGuarded(operation); });
+}
+
+void AppState::toggle()
+{
+    info(QStringLiteral("Toggle called, state: ") + caseName(currentState));
+    switch (currentState) {
+    case RecordingState::loading:
+    case RecordingState::transcribing: return;
+    case RecordingState::idle: schedule([this] { return startRecording(); }); return;
+    case RecordingState::recording: schedule([this] { return stopAndTranscribe(); }); return;
+    case RecordingState::error: schedule([this] { return prepare(true); }); return;
+    }
+}
+
+QCoro::Task<> AppState::startRecording()
+{
+    target = parts.paster->captureTarget();
+    if (userSettings.engine == QLatin1String("local") && !parts.engine->isLoaded()) {
+        set(RecordingState::error, QStringLiteral("Модель не загружена"));
+        co_return;
+    }
+    if (userSettings.engine == QLatin1String("cloud")) {
+        const bool ready = co_await ensureCloudKey(true);
+        if (!ready)
+            co_return;
+    }
+
+    switch (parts.microphone->access()) {
+    case MicrophoneAccess::authorized:
+        break;
+    case MicrophoneAccess::notDetermined:
+        parts.microphone->requestAccess([](bool granted) {
+            info(granted ? QStringLiteral("Microphone access granted") : QStringLiteral("Microphone access denied"));
+        });
+        set(RecordingState::idle, QStringLiteral("Разрешите доступ к микрофону и нажмите ⌥Пробел ещё раз"));
+        co_return;
+    case MicrophoneAccess::denied:
+        set(RecordingState::error, QStringLiteral("Нет доступа к микрофону — Системные настройки → "
+                                                  "Конфиденциальность и безопасность → Микрофон"));
+        co_return;
+    }
+
+    try {
+        parts.recorder->start();
+    } catch (const std::exception &e) {
+        error(QStringLiteral("AudioRecorder start failed: ") + describe(e));
+        set(RecordingState::error, QStringLiteral("Микрофон недоступен: ") + describe(e));
+        co_return;
+    }
+    parts.overlay->show(OverlayMode::recording, target ? std::optional<qint64>(target->pid) : std::nullopt);
+    set(RecordingState::recording, QStringLiteral("Слушаю…"));
+}
+
+QCoro::Task<bool> AppState::ensureCloudKey(bool)
+{
+    if (!parts.keys->key().isEmpty())
+        co_return true;
+    set(RecordingState::loading, QStringLiteral("Получаю ключ облака…"));
+    const bool fetched = co_await parts.keys->fetch();
+    if (fetched)
+        co_return true;
+    set(RecordingState::error, parts.keys->unreachable()
+                                   ? QStringLiteral("Облако недоступно: нет связи с Nimbrel")
+                                   : QStringLiteral("Облако недоступно: Nimbrel не выдал ключ устройства"));
+    co_return false;
+}
+
+QCoro::Task<> AppState::stopAndTranscribe()
+{
+    Take take = parts.recorder->stop();
+    if (take.kind != Take::Kind::audio) {
+        parts.overlay->hide();
+        set(RecordingState::idle, take.kind == Take::Kind::silence ? QStringLiteral("Тишина — отменено")
+                                                                    : QStringLiteral("Слишком коротко — отменено"));
+        co_return;
+    }
+    std::vector<float> samples = std::move(take.samples);
+    info(QStringLiteral("Audio captured: %1s").arg(double(samples.size()) / 16000.0, 0, 'f', 2));
+    parts.overlay->show(OverlayMode::transcribing, std::nullopt);
+    set(RecordingState::transcribing, QStringLiteral("Распознаю…"));
+
+    QString text;
+    try {
+        text = co_await recognise(std::move(samples));
+    } catch (...) {
+        failRecognition(std::current_exception());
+        co_return;
+    }
+    co_await finishRecognised(std::move(text));
+}
+
+QCoro::Task<QString> AppState::recognise(std::vector<float> samples)
+{
+    // The settings of the moment of the stop decide how the take is recognised.
+    const QString language = userSettings.language;
+    const QString prompt = userSettings.prompt;
+    if (userSettings.engine != QLatin1String("cloud"))
+        co_return co_await parts.engine->transcribe(std::move(samples), language, prompt);
+
+    const RemoteEndpoint endpoint = RemoteEndpoint::nimbrel(parts.keys->serviceUrl(), parts.keys->key());
+    cloudInFlight = true;
+    try {
+        QString text = co_await parts.cloud->transcribe(std::move(samples), endpoint, language, prompt);
+        cloudInFlight = false;
+        co_return text;
+    } catch (...) {
+        cloudInFlight = false;
+        throw;
+    }
+}
+
+QCoro::Task<> AppState::finishRecognised(QString text)
+{
+    parts.overlay->hide();
+    if (userSettings.cleanSpeech) {
+        const Dictation::Cleaner *cleaner = parts.cleaner.get();
+        text = co_await QtConcurrent::run([cleaner, text] { return cleaner->clean(text); });
+    }
+    if (text.isEmpty()) {
+        set(RecordingState::idle, QStringLiteral("Речь не распознана"));
+        co_return;
+    }
+    last = text;
+    const PasteResult result = co_await parts.paster->paste(text, userSettings.autoPaste, target);
+    const QString count = QString::number(characterCount(text));
+    switch (result) {
+    case PasteResult::pasted:
+        set(RecordingState::idle, QStringLiteral("Вставлено символов: ") + count);
+        break;
+    case PasteResult::copied:
+        set(RecordingState::idle, QStringLiteral("Скопировано символов: ") + count + QStringLiteral(" — вставьте ⌘V"));
+        break;
+    case PasteResult::failed:
+        set(RecordingState::idle, QStringLiteral("Не вставилось: скопируйте текст из меню"));
+        if (notPasted)
+            notPasted();
+        break;
+    }
+}
+
+void AppState::failRecognition(std::exception_ptr failure)
+{
+    parts.overlay->hide();
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Cancelled &) {
+        set(RecordingState::idle, QStringLiteral("Отменено"));
+    } catch (const CloudError &refusal) {
+        if (refusal.status() == 401 || refusal.status() == 403) {
+            set(RecordingState::error, QStringLiteral("Не удалось распознать: ") + refusal.message());
+        } else if (refusal.status() == 402) {
+            set(RecordingState::error, refusal.message());
+        } else {
+            error(QStringLiteral("Transcription failed: ") + refusal.message());
+            set(RecordingState::error, QStringLiteral("Не удалось распознать: ") + refusal.message());
+        }
+    } catch (const std::exception &e) {
+        error(QStringLiteral("Transcription failed: ") + describe(e));
+        set(RecordingState::error, QStringLiteral("Не удалось распознать: ") + describe(e));
+    } catch (...) {
+        error(QStringLiteral("Transcription failed: unknown error"));
+        set(RecordingState::error, QStringLiteral("Не удалось распознать: неизвестная ошибка"));
+    }
+}
+
+void AppState::cancel()
+{
+    if (currentState == RecordingState::transcribing) {
+        parts.engine->abort();
+        if (cloudInFlight)
+            parts.cloud->cancel();
+        return;
+    }
+    if (currentState != RecordingState::recording)
+        return;
+    parts.recorder->stop();
+    parts.recorder->clearSamples();
+    parts.overlay->hide();
+    set(RecordingState::idle, QStringLiteral("Отменено"));
+    info(QStringLiteral("Recording cancelled"));
+}
+
+void AppState::copyLastDictation()
+{
+    if (!last)
+        return;
+    const bool written = parts.clipboard->writeText(*last);
+    if (currentState != RecordingState::idle)
+        return;
+    if (written)
+        set(RecordingState::idle, QStringLiteral("Скопировано символов: ") + QString::number(characterCount(*last)) +
+                                      QStringLiteral(" — вставьте ⌘V"));
+    else
+        set(RecordingState::idle, QStringLiteral("Не удалось скопировать: буфер обмена занят"));
+}
+
+void AppState::close()
+{
+}
+
+QCoro::Task<> AppState::prepare(bool interactive)
+{
+    if (userSettings.engine == QLatin1String("cloud")) {
+        parts.engine->unload();
+        const bool ready = co_await ensureCloudKey(interactive);
+        if (!ready)
+            co_return;
+        const bool stillCloud = userSettings.engine == QLatin1String("cloud");
+        set(RecordingState::idle, stillCloud ? QStringLiteral("Готово — ⌥Пробел (Nimbrel Cloud)")
+                                             : QStringLiteral("Готово — ⌥Пробел (этот Mac)"));
+        co_return;
+    }
+
+    const QString name = userSettings.model;
+    if (parts.engine->isLoaded() && parts.engine->loadedModel() == name) {
+        set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
+        co_return;
+    }
+    const QString file = QString::fromStdString(Paths::modelFile(name.toStdString()).string());
+    set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+    try {
+        if (QFile::exists(file)) {
+            set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+        } else {
+            const QString folder = QString::fromStdString(Paths::modelsFolder().string());
+            if (!confirmDownload || !confirmDownload(name, Settings::sizeText(name), folder)) {
+                info(QStringLiteral("Download of '%1' declined").arg(name));
+                set(RecordingState::error, QStringLiteral("Загрузка модели «%1» отменена").arg(name));
+                co_return;
+            }
+            set(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
+            QPointer<AppState> self(this);
+            // Progress may come from any thread; the status changes on the GUI thread.
+            std::function<void(int)> progress = [self, name](int percent) {
+                if (!self)
+                    return;
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self, name, percent] {
+                        if (self)
+                            self->set(RecordingState::loading,
+                                      QStringLiteral("Скачиваю модель %1… %2%").arg(name).arg(percent));
+                    },
+                    Qt::QueuedConnection);
+            };
+            // Arguments are named locals: temporaries inside a co_await expression are
+            // mishandled by some compilers.
+            const QUrl from = userSettings.modelURL();
+            co_await parts.engine->download(from, file, progress);
+            set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+        }
+        co_await parts.engine->load(file, name);
+        set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
+    } catch (const std::exception &e) {
+        error(QStringLiteral("Prepare failed: ") + describe(e));
+        set(RecordingState::error, QStringLiteral("Модель не загрузилась: ") + describe(e));
+    }
+}
+
+QCoro::Task<> AppState::changeModel(QString name)
+{
+    if (name == userSettings.model)
+        co_return;
+    userSettings.model = name;
+    userSettings.save();
+    co_await prepare(true);
+}
+
+QCoro::Task<> AppState::changeEngine(QString value)
+{
+    if (value == userSettings.engine)
+        co_return;
+    userSettings.engine = value;
+    userSettings.save();
+    info(QStringLiteral("Recognition changed: ") + value);
+    co_await prepare(true);
+}
+
+void AppState::changeLanguage(const QString &code)
+{
+    if (code == userSettings.language)
+        return;
+    userSettings.language = code;
+    userSettings.save();
+    if (onChange)
+        onChange();
+}

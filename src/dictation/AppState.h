@@ -1,0 +1,94 @@
+#pragma once
+
+#include "dictation/Ports.h"
+#include "platform/Settings.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+enum class RecordingState { loading, idle, recording, transcribing, error };
+
+// The name of a state as log lines write it ("idle", "recording", …).
+QString caseName(RecordingState state);
+
+// The number of characters a reader sees in `text` (extended grapheme clusters).
+int characterCount(const QString &text);
+
+// The dictation controller: runs one dictation from the first press of the hot key to
+// the pasted text, prepares the selected recogniser, and holds the state and the status
+// line the menu shows. Lives on the GUI thread; slow work happens in its collaborators
+// and is only awaited here.
+class AppState : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Collaborators
+    {
+        std::unique_ptr<Dictation::Recorder> recorder;
+        std::unique_ptr<Dictation::Microphone> microphone;
+        std::unique_ptr<Dictation::LocalEngine> engine;
+        std::unique_ptr<Dictation::CloudRecognizer> cloud;
+        std::unique_ptr<CloudKeyProvider> keys;
+        std::unique_ptr<Dictation::Paster> paster;
+        std::unique_ptr<Dictation::Cleaner> cleaner;
+        std::unique_ptr<Dictation::Overlay> overlay;
+        std::unique_ptr<Dictation::Clipboard> clipboard;
+    };
+
+    explicit AppState(Collaborators parts, QObject *parent = nullptr);
+    ~AppState() override;
+
+    RecordingState state() const { return currentState; }
+    QString status() const { return currentStatus; }
+    std::optional<QString> lastDictation() const { return last; }
+    Settings &settings() { return userSettings; }
+    const Settings &settings() const { return userSettings; }
+    Dictation::LocalEngine &engine() { return *parts.engine; }
+
+    // Set by the application shell.
+    std::function<void()> onChange;
+    std::function<void()> notPasted;
+    std::function<bool(const QString &model, const QString &size, const QString &folder)> confirmDownload;
+
+    // Starts, stops or retries by state; returns at once.
+    void toggle();
+    // Escape: cancels a recording or a recognition in progress.
+    void cancel();
+    void copyLastDictation();
+    // Termination hook: a dictation in progress is left as it is.
+    void close();
+
+    QCoro::Task<> prepare(bool interactive);
+    QCoro::Task<> changeModel(QString name);
+    QCoro::Task<> changeEngine(QString value);
+    void changeLanguage(const QString &code);
+
+    // The one way to change the state and the status line.
+    void set(RecordingState state, const QString &text);
+
+    // Runs `operation` as a task of its own on a later turn of the event loop; whatever
+    // it throws is logged, never passed to the event loop.
+    void schedule(std::function<QCoro::Task<>()> operation);
+
+    QCoro::Task<> startRecording();
+    QCoro::Task<> stopAndTranscribe();
+    QCoro::Task<bool> ensureCloudKey(bool interactive);
+
+private:
+    QCoro::Task<QString> recognise(std::vector<float> samples);
+    QCoro::Task<> finishRecognised(QString text);
+    void failRecognition(std::exception_ptr error);
+
+    Collaborators parts;
+    std::optional<Dictation::Target> target;
+    bool cloudInFlight = false;
+    Settings userSettings;
+    RecordingState currentState = RecordingState::loading;
+    QString currentStatus = QStringLiteral("Запуск…");
+    std::optional<QString> last;
+};
