@@ -2,8 +2,10 @@
 
 #include <QCoroTask>
 #include <QString>
+#include <QUrl>
 #include <QThreadPool>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -60,6 +62,8 @@ public:
     QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt);
     // Releases the model once the work queued before it is done; returns at once.
     void unload();
+    // Downloads a model file to `to` (see ModelDownloader); `progress` gets whole percents.
+    static QCoro::Task<void> download(QUrl from, QString to, std::function<void(int)> progress);
 
     bool isLoaded() const;
     std::optional<QString> loadedModel() const;
