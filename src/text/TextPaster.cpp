@@ -4,6 +4,7 @@
 
 #include <QCoro/QCoroTimer>
 #include <QTextBoundaryFinder>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -45,10 +46,16 @@ qsizetype characterCount(const QString &text)
 
 QCoro::Task<> wait(milliseconds duration)
 {
-    if (state().seams.sleep)
+    if (state().seams.sleep) {
         co_await state().seams.sleep(duration);
-    else
-        co_await QCoro::sleepFor(duration);
+        co_return;
+    }
+    // A precise timer: the default coarse one may fire up to 5 % early, cutting the focus check short.
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    timer.start(duration);
+    co_await timer;
 }
 
 bool ready()

@@ -150,6 +150,24 @@ private Q_SLOTS:
         QTest::qWait(2000);
     }
 
+    void bringsTheTargetBackWhenTheFocusMoved()
+    {
+        DesktopPeers::copy("before");
+        workspace.activate(fieldApp);
+        QVERIFY(DesktopPeers::waitForActive(field->process->processId()));
+        const auto target = TextPaster::captureTarget();
+        QVERIFY(target && !target->identifier.isEmpty());
+        auto other = DesktopPeers::startTextField(); // takes the focus, as a click elsewhere would
+        QVERIFY2(other, "the second text field did not start");
+
+        QCOMPARE(QCoro::waitFor(TextPaster::paste(QStringLiteral("вернулся"), true, target)), PasteResult::pasted);
+        QVERIFY(fieldReceived(QStringLiteral("вернулся")));
+        QCOMPARE(other->received(), QString());
+        QCOMPARE(newLogLines().filter(QStringLiteral("TextPaster: focus moved away, re-activating ") + target->identifier).size(),
+                 1);
+        QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste(), std::optional<QByteArray>("before"), restoreTimeout);
+    }
+
     void restoresWhatWasCopiedByteForByte_data()
     {
         QTest::addColumn<QString>("type");
