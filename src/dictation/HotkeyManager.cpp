@@ -4,8 +4,7 @@
 
 #include <string>
 
-HotkeyManager::HotkeyManager(std::unique_ptr<HotkeyBackend> hotkeyBackend)
-    : backend(std::move(hotkeyBackend))
+HotkeyManager::HotkeyManager(std::unique_ptr<HotkeyBackend> hotkeyBackend) : backend(std::move(hotkeyBackend))
 {
     const int installStatus = backend->install([this](int id) { pressed(id); });
     if (installStatus != 0)

@@ -7,9 +7,9 @@
 // A running application as seen through one of its windows.
 struct RunningApp
 {
-    qint64 pid = 0;      // 0 when the window does not tell
-    QString identifier;  // the application's class (WM_CLASS, bundle identifier); empty when unknown
-    quint64 window = 0;  // the platform's handle of the window that was in front
+    qint64 pid = 0;     // 0 when the window does not tell
+    QString identifier; // the application's class (WM_CLASS, bundle identifier); empty when unknown
+    quint64 window = 0; // the platform's handle of the window that was in front
 };
 
 // Whether `a` and `b` are the same application: by process when both tell theirs, otherwise by window.

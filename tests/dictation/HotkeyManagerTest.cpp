@@ -1,8 +1,8 @@
 // The hot-key manager's rules on a fake backend: what is registered when, which presses reach which callback,
 // and what is logged when a key is taken.
+#include "dictation/HotkeyManager.h"
 #include "FakeDesktop.h"
 #include "TestSupport.h"
-#include "dictation/HotkeyManager.h"
 
 #include <QtTest>
 

@@ -186,8 +186,9 @@ private Q_SLOTS:
             QVERIFY(!manager->toggleRegistered());
             const QStringList lines = TestSupport::logLines().mid(logStart);
             QVERIFY(!lines.isEmpty());
-            QVERIFY2(lines.last().endsWith(QStringLiteral(" [INFO] RegisterEventHotKey(Option+Space) failed, status=10")),
-                     qPrintable(lines.last()));
+            QVERIFY2(
+                lines.last().endsWith(QStringLiteral(" [INFO] RegisterEventHotKey(Option+Space) failed, status=10")),
+                qPrintable(lines.last()));
         }
         // Nothing of the failed registration stays behind: a third client gets every variant.
         GrabHolder third(QStringLiteral("space"), {altMask, altMask | capsLockMask, altMask | numLockMask,

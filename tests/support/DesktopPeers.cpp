@@ -51,7 +51,8 @@ Output run(const QString &program, const QStringList &arguments, const QByteArra
         process.waitForFinished(1000);
         return {};
     }
-    return Output{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput()};
+    return Output{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                  process.readAllStandardOutput()};
 }
 
 void copy(const QByteArray &bytes, const QString &type)

@@ -25,9 +25,9 @@ constexpr int restoreTimeout = 10000;
 QString longText()
 {
     QString text;
-    const QString words[] = {QStringLiteral("Съешь"), QStringLiteral("же"), QStringLiteral("ещё"),
-                             QStringLiteral("этих"), QStringLiteral("мягких"), QStringLiteral("french"),
-                             QStringLiteral("булок,"), QStringLiteral("да"), QStringLiteral("выпей"),
+    const QString words[] = {QStringLiteral("Съешь"),  QStringLiteral("же"),     QStringLiteral("ещё"),
+                             QStringLiteral("этих"),   QStringLiteral("мягких"), QStringLiteral("french"),
+                             QStringLiteral("булок,"), QStringLiteral("да"),     QStringLiteral("выпей"),
                              QStringLiteral("чаю.")};
     for (int i = 0; text.size() < 5000; ++i)
         text += words[i % 10] + QLatin1Char(' ');
@@ -163,7 +163,9 @@ private Q_SLOTS:
         QCOMPARE(QCoro::waitFor(TextPaster::paste(QStringLiteral("вернулся"), true, target)), PasteResult::pasted);
         QVERIFY(fieldReceived(QStringLiteral("вернулся")));
         QCOMPARE(other->received(), QString());
-        QCOMPARE(newLogLines().filter(QStringLiteral("TextPaster: focus moved away, re-activating ") + target->identifier).size(),
+        QCOMPARE(newLogLines()
+                     .filter(QStringLiteral("TextPaster: focus moved away, re-activating ") + target->identifier)
+                     .size(),
                  1);
         QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste(), std::optional<QByteArray>("before"), restoreTimeout);
     }
@@ -215,7 +217,9 @@ private Q_SLOTS:
         QVERIFY(fieldReceived(QStringLiteral("dictated")));
         DesktopPeers::copy("copied meanwhile");
         QTRY_VERIFY_WITH_TIMEOUT(
-            newLogLines().filter(QStringLiteral("TextPaster: pasteboard changed since the paste — leaving it alone")).size() == 1,
+            newLogLines()
+                    .filter(QStringLiteral("TextPaster: pasteboard changed since the paste — leaving it alone"))
+                    .size() == 1,
             restoreTimeout);
         QCOMPARE(DesktopPeers::paste(), std::optional<QByteArray>("copied meanwhile"));
     }

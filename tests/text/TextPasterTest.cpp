@@ -1,8 +1,8 @@
 // The paster against fake seams and a clock that moves only when told: each wait, write and restore is seen
 // exactly when it happens.
+#include "text/TextPaster.h"
 #include "FakeDesktop.h"
 #include "TestSupport.h"
-#include "text/TextPaster.h"
 
 #include <QtTest>
 
@@ -304,8 +304,8 @@ private Q_SLOTS:
         QCOMPARE(int(clock->requested.size()), waits);
         QCOMPARE(clipboard->changeCount(), changes);
         QVERIFY(keys->pastes.empty());
-        QCOMPARE(
-            linesContaining(QStringLiteral("TextPaster: target app unavailable — the pasteboard stays as it was")), 1);
+        QCOMPARE(linesContaining(QStringLiteral("TextPaster: target app unavailable — the pasteboard stays as it was")),
+                 1);
         QCOMPARE(linesContaining(QStringLiteral("TextPaster: refocus failed")), waits);
     }
 

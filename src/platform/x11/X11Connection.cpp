@@ -47,7 +47,7 @@ xcb_atom_t atom(const char *name)
         return XCB_ATOM_NONE;
     const auto cookie = xcb_intern_atom(conn, 0, std::strlen(name), name);
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(xcb_intern_atom_reply(conn, cookie, nullptr),
-                                                                        &std::free);
+                                                                         &std::free);
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
@@ -58,8 +58,8 @@ std::optional<QByteArray> property(xcb_window_t window, xcb_atom_t property, xcb
         return std::nullopt;
     // Window titles and classes are short; 64 KiB of 32-bit units is more than any of them.
     const auto cookie = xcb_get_property(conn, 0, window, property, type, 0, 16384);
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(conn, cookie, nullptr), &std::free);
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(xcb_get_property_reply(conn, cookie, nullptr),
+                                                                          &std::free);
     if (!reply || reply->type != type)
         return std::nullopt;
     const auto *bytes = static_cast<const char *>(xcb_get_property_value(reply.get()));

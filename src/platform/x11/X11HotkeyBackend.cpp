@@ -152,7 +152,8 @@ void X11HotkeyBackend::ungrab(const Grab &grab)
     if (!dpy || !conn)
         return;
     const uint16_t numLock = numLockMask(dpy);
-    for (const uint16_t lock : {uint16_t(0), uint16_t(XCB_MOD_MASK_LOCK), numLock, uint16_t(XCB_MOD_MASK_LOCK | numLock)})
+    for (const uint16_t lock :
+         {uint16_t(0), uint16_t(XCB_MOD_MASK_LOCK), numLock, uint16_t(XCB_MOD_MASK_LOCK | numLock)})
         xcb_ungrab_key(conn, grab.keycode, X11Connection::rootWindow(), grab.modifiers | lock);
     xcb_flush(conn);
 }

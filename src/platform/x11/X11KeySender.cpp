@@ -2,7 +2,7 @@
 
 #include "platform/x11/X11Connection.h"
 
-#include <QSet>
+#include <QStringList>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -53,19 +53,13 @@ bool X11KeySender::isTrusted() const
 
 bool X11KeySender::isTerminal(const QString &windowClass)
 {
-    static const QSet<QString> terminals = {
-        QStringLiteral("xterm"),          QStringLiteral("uxterm"),         QStringLiteral("urxvt"),
-        QStringLiteral("rxvt"),           QStringLiteral("gnome-terminal"), QStringLiteral("gnome-terminal-server"),
-        QStringLiteral("konsole"),        QStringLiteral("xfce4-terminal"), QStringLiteral("mate-terminal"),
-        QStringLiteral("lxterminal"),     QStringLiteral("qterminal"),      QStringLiteral("terminator"),
-        QStringLiteral("tilix"),          QStringLiteral("kitty"),          QStringLiteral("alacritty"),
-        QStringLiteral("st"),             QStringLiteral("st-256color"),    QStringLiteral("sakura"),
-        QStringLiteral("terminology"),    QStringLiteral("guake"),          QStringLiteral("tilda"),
-        QStringLiteral("wezterm"),        QStringLiteral("org.wezfurlong.wezterm"),
-        QStringLiteral("foot"),           QStringLiteral("com.mitchellh.ghostty"),
-        QStringLiteral("io.elementary.terminal"), QStringLiteral("org.gnome.console"),
-        QStringLiteral("org.gnome.ptyxis"),
-    };
+    // WM_CLASS classes of terminal emulators, in lower case.
+    static const QStringList terminals =
+        QStringLiteral("xterm uxterm urxvt rxvt gnome-terminal gnome-terminal-server konsole xfce4-terminal "
+                       "mate-terminal lxterminal qterminal terminator tilix kitty alacritty st st-256color sakura "
+                       "terminology guake tilda wezterm org.wezfurlong.wezterm foot com.mitchellh.ghostty "
+                       "io.elementary.terminal org.gnome.console org.gnome.ptyxis")
+            .split(QLatin1Char(' '));
     return terminals.contains(windowClass.toLower());
 }
 
