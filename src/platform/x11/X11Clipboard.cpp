@@ -14,11 +14,12 @@ QClipboard *clipboard()
     return QGuiApplication::clipboard();
 }
 
-// Selection targets that describe the selection rather than hold contents, and legacy targets without a MIME
-// type (STRING, COMPOUND_TEXT, …) that Qt derives again from text/plain when it serves the contents.
+// Selection targets that describe the selection rather than hold contents (TARGETS, TIMESTAMP, …), legacy
+// targets without a MIME type (STRING, COMPOUND_TEXT, …) that Qt derives again from text/plain when it serves
+// the contents, and the decoded image Qt adds beside every image type, which no X client offered.
 bool isContentType(const QString &type)
 {
-    return type.contains(QLatin1Char('/'));
+    return type.contains(QLatin1Char('/')) && type != QLatin1String("application/x-qt-image");
 }
 
 } // namespace

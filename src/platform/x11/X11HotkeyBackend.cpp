@@ -9,8 +9,12 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+
+// A grab another client holds fails with BadAccess, which is what the seam calls taken.
+static_assert(HotkeyBackend::taken == XCB_ACCESS);
 
 namespace {
 
