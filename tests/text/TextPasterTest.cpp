@@ -311,23 +311,28 @@ private Q_SLOTS:
 
     void reactivatesATargetThatLostTheFocus_data()
     {
+        QTest::addColumn<RunningApp>("front");
         QTest::addColumn<RunningApp>("target");
         QTest::addColumn<QString>("named");
-        QTest::newRow("with a class") << browser << "Firefox";
-        QTest::newRow("without a class") << RunningApp{1003, {}, 13} << "target";
+        QTest::newRow("with a class") << editor << browser << "Firefox";
+        QTest::newRow("without a class") << editor << RunningApp{1003, {}, 13} << "target";
+        // Windows that do not tell their process are told apart by the window itself.
+        QTest::newRow("without process ids")
+            << RunningApp{0, QStringLiteral("Xeyes"), 15} << RunningApp{0, QStringLiteral("Xclock"), 14} << "Xclock";
     }
 
     void reactivatesATargetThatLostTheFocus()
     {
+        QFETCH(RunningApp, front);
         QFETCH(RunningApp, target);
         QFETCH(QString, named);
-        workspace->front = editor;
+        workspace->front = front;
         auto task = TextPaster::paste(QStringLiteral("dictated"), true, target);
         QCOMPARE(workspace->activations.size(), size_t(1));
         QCOMPARE(workspace->activations.front().window, target.window);
         clock->advance(200ms);
         QCOMPARE(result(task), PasteResult::pasted);
-        QCOMPARE(keys->pastes.front().pid, target.pid);
+        QCOMPARE(keys->pastes.front().window, target.window);
         QCOMPARE(linesContaining(QStringLiteral("TextPaster: focus moved away, re-activating ") + named), 1);
     }
 
