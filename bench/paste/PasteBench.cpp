@@ -1,0 +1,63 @@
+// Time from TextPaster::paste to the text appearing in a real target window (a Qt text field in another
+// process), over 20 dictations; prints each time and the median. Run inside a desktop session:
+//   scripts/test-session build/bench/paste_bench
+#include "DesktopPeers.h"
+#include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11KeySender.h"
+#include "platform/x11/X11Workspace.h"
+#include "text/TextPaster.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (!X11Connection::display()) {
+        std::fprintf(stderr, "paste_bench needs an X server\n");
+        return 1;
+    }
+    X11Clipboard clipboard;
+    X11Workspace workspace;
+    X11KeySender keys;
+    TextPaster::use({&clipboard, &workspace, &keys, {}});
+    auto field = DesktopPeers::startTextField();
+    if (!field) {
+        std::fprintf(stderr, "the target window did not start\n");
+        return 1;
+    }
+
+    constexpr int runs = 20;
+    std::vector<double> times;
+    QString expected;
+    for (int run = 0; run < runs; ++run) {
+        const QString text = QStringLiteral("проба %1; ").arg(run);
+        expected += text;
+        const auto target = TextPaster::captureTarget();
+        QElapsedTimer timer;
+        timer.start();
+        if (QCoro::waitFor(TextPaster::paste(text, true, target)) != PasteResult::pasted) {
+            std::fprintf(stderr, "paste %d failed\n", run + 1);
+            return 1;
+        }
+        while (field->received() != expected) {
+            if (timer.elapsed() > 10000) {
+                std::fprintf(stderr, "paste %d never arrived\n", run + 1);
+                return 1;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        std::printf("paste %2d: %.1f ms\n", run + 1, times.back());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("median of %d, paste to text in the target: %.1f ms (min %.1f, max %.1f; 200 ms of it are the "
+                "focus check and the settling wait)\n",
+                runs, (times[runs / 2 - 1] + times[runs / 2]) / 2, times.front(), times.back());
+    return 0;
+}

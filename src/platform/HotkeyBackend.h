@@ -1,0 +1,23 @@
+#pragma once
+
+#include <Qt>
+
+#include <functional>
+
+// System-wide hot keys: key presses that reach this program whichever application has the focus.
+class HotkeyBackend
+{
+public:
+    // The status registerKey reports when another program holds the key already.
+    static constexpr int taken = 10;
+
+    virtual ~HotkeyBackend() = default;
+
+    // Starts delivering presses of registered keys, by id, to `pressed` on the GUI thread.
+    // Returns 0, or a non-zero status when presses cannot be received.
+    virtual int install(std::function<void(int id)> pressed) = 0;
+    // Registers `key` with exactly `modifiers` (lock keys do not matter) under `id`.
+    // Returns 0, `taken`, or another non-zero platform status; on failure nothing stays registered.
+    virtual int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) = 0;
+    virtual void unregisterKey(int id) = 0;
+};

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/HotkeyBackend.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+
+#include <xcb/xcb.h>
+
+#include <vector>
+
+// Hot keys as passive key grabs on the root window. A grab covers one exact modifier state, so each key is
+// grabbed four times: plain, with Caps Lock, with Num Lock and with both. Another client's grab of any of them
+// fails the registration (BadAccess) and the variants already grabbed are let go.
+class X11HotkeyBackend : public QObject, public HotkeyBackend, private QAbstractNativeEventFilter
+{
+    Q_OBJECT
+public:
+    X11HotkeyBackend() = default;
+    ~X11HotkeyBackend() override;
+
+    int install(std::function<void(int id)> pressed) override;
+    int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) override;
+    void unregisterKey(int id) override;
+
+    // Status of registerKey when there is no X server, or the key has no key code in the keyboard map.
+    static constexpr int unavailable = -1;
+
+private:
+    struct Grab
+    {
+        int id;
+        xcb_keycode_t keycode;
+        uint16_t modifiers;
+        xcb_timestamp_t lastRelease = 0;
+    };
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
+    bool handleKey(const xcb_key_press_event_t &event, bool press);
+    void ungrab(const Grab &grab);
+
+    std::function<void(int id)> pressed;
+    std::vector<Grab> grabs;
+    bool installed = false;
+};
