@@ -284,7 +284,8 @@ void AppState::copyLastDictation()
 {
     if (!last)
         return;
-    const bool written = parts.clipboard->writeText(*last);
+    parts.clipboard->clear();
+    const bool written = parts.clipboard->setText(*last, false);
     if (currentState != RecordingState::idle)
         return;
     if (written)

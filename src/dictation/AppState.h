@@ -37,7 +37,7 @@ public:
         std::unique_ptr<Dictation::Paster> paster;
         std::unique_ptr<Dictation::Cleaner> cleaner;
         std::unique_ptr<Dictation::Overlay> overlay;
-        std::unique_ptr<Dictation::Clipboard> clipboard;
+        std::unique_ptr<Clipboard> clipboard;
     };
 
     explicit AppState(Collaborators parts, QObject *parent = nullptr);
@@ -85,7 +85,7 @@ private:
     void failRecognition(std::exception_ptr error);
 
     Collaborators parts;
-    std::optional<Dictation::Target> target;
+    std::optional<RunningApp> target;
     bool cloudInFlight = false;
     Settings userSettings;
     RecordingState currentState = RecordingState::loading;

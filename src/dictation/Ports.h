@@ -3,6 +3,7 @@
 #include "audio/AudioRecorder.h"
 #include "platform/CloudKeyProvider.h"
 #include "recognition/RemoteTranscriber.h"
+#include "text/TextPaster.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -64,21 +65,12 @@ public:
     virtual void cancel() = 0;
 };
 
-// The application a dictation pastes into.
-struct Target
-{
-    qint64 pid = 0;
-    QString identifier;
-};
-
-enum class PasteResult { pasted, copied, failed };
-
 class Paster
 {
 public:
     virtual ~Paster() = default;
-    virtual std::optional<Target> captureTarget() = 0;
-    virtual QCoro::Task<PasteResult> paste(QString text, bool autoPaste, std::optional<Target> target) = 0;
+    virtual std::optional<RunningApp> captureTarget() = 0;
+    virtual QCoro::Task<PasteResult> paste(QString text, bool autoPaste, std::optional<RunningApp> target) = 0;
 };
 
 class Cleaner
@@ -97,13 +89,6 @@ public:
     virtual void show(OverlayMode mode, std::optional<qint64> nearPid) = 0;
     virtual void hide() = 0;
     virtual void setLevelSource(std::function<float()> source) = 0;
-};
-
-class Clipboard
-{
-public:
-    virtual ~Clipboard() = default;
-    virtual bool writeText(const QString &text) = 0; // false when the clipboard could not be written
 };
 
 } // namespace Dictation

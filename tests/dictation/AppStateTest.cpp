@@ -1,4 +1,5 @@
 #include "Doubles.h"
+#include "FakeDesktop.h"
 #include "TestSupport.h"
 
 #include "dictation/AppState.h"
@@ -24,6 +25,7 @@ std::exception_ptr refusal(int status, const QString &message)
 struct Rig
 {
     Script s;
+    FakeClipboard *clipboard = nullptr;
     std::unique_ptr<AppState> app;
     QStringList changes; // "state — status" per onChange
     int notPastedCalls = 0;
@@ -41,7 +43,9 @@ struct Rig
         c.paster = std::make_unique<FakePaster>(s);
         c.cleaner = std::make_unique<FakeCleaner>(s);
         c.overlay = std::make_unique<FakeOverlay>(s);
-        c.clipboard = std::make_unique<FakeClipboard>(s);
+        auto fakeClipboard = std::make_unique<FakeClipboard>();
+        clipboard = fakeClipboard.get();
+        c.clipboard = std::move(fakeClipboard);
         app = std::make_unique<AppState>(std::move(c));
         app->onChange = [this] { changes << caseName(app->state()) + QStringLiteral(" — ") + app->status(); };
         app->notPasted = [this] { ++notPastedCalls; };
@@ -453,7 +457,7 @@ private Q_SLOTS:
         Rig rig;
         rig.ready();
         rig.app->copyLastDictation(); // nothing yet
-        QVERIFY(rig.s.clipboard.isEmpty());
+        QCOMPARE(rig.clipboard->writes, 0);
         QVERIFY(rig.changes.isEmpty());
 
         rig.s.localText = QStringLiteral("Привет");
@@ -463,17 +467,18 @@ private Q_SLOTS:
         QTRY_VERIFY(rig.settled() && rig.app->state() == RecordingState::idle);
 
         rig.app->copyLastDictation();
-        QCOMPARE(rig.s.clipboard, QStringList{QStringLiteral("ПРИВЕТ")});
+        QCOMPARE(rig.clipboard->text(), QStringLiteral("ПРИВЕТ"));
+        QVERIFY(!rig.clipboard->lastWriteTransient); // the user asked for it: it may stay in history
         QCOMPARE(rig.app->status(), QStringLiteral("Скопировано символов: 6 — вставьте Ctrl+V"));
 
         rig.app->toggle(); // recording: the clipboard is written, the status stays
         QTRY_COMPARE(rig.app->state(), RecordingState::recording);
         rig.app->copyLastDictation();
-        QCOMPARE(rig.s.clipboard.size(), 2);
+        QCOMPARE(rig.clipboard->writes, 2); // written again
         QCOMPARE(rig.app->status(), QStringLiteral("Слушаю…"));
         rig.app->cancel();
 
-        rig.s.clipboardWorks = false;
+        rig.clipboard->setTextWorks = false;
         rig.app->copyLastDictation();
         QCOMPARE(rig.app->status(), QStringLiteral("Не удалось скопировать: буфер обмена занят"));
         QCOMPARE(rig.app->state(), RecordingState::idle);

@@ -70,11 +70,11 @@ struct Script
     bool fetchSucceeds = true, unreachable = false;
     int fetches = 0;
     // paster
-    std::optional<Dictation::Target> front = Dictation::Target{4242, QStringLiteral("Gedit")};
-    Dictation::PasteResult pasteResult = Dictation::PasteResult::pasted;
+    std::optional<RunningApp> front = RunningApp{4242, QStringLiteral("Gedit"), 77};
+    PasteResult pasteResult = PasteResult::pasted;
     std::shared_ptr<Gate> pasteGate;
     QStringList pasted;
-    std::optional<Dictation::Target> pastedTo;
+    std::optional<RunningApp> pastedTo;
     bool pastedWithAutoPaste = true;
     int captures = 0;
     // cleaner
@@ -82,9 +82,6 @@ struct Script
     // overlay
     QStringList overlay; // "show recording 4242", "show transcribing -", "hide"
     std::function<float()> levelSource;
-    // clipboard
-    bool clipboardWorks = true;
-    QStringList clipboard;
 };
 
 struct FakeRecorder : Dictation::Recorder
@@ -224,12 +221,12 @@ struct FakeKeys : CloudKeyProvider
 struct FakePaster : Dictation::Paster
 {
     explicit FakePaster(Script &s) : s(s) {}
-    std::optional<Dictation::Target> captureTarget() override
+    std::optional<RunningApp> captureTarget() override
     {
         ++s.captures;
         return s.front;
     }
-    QCoro::Task<Dictation::PasteResult> paste(QString text, bool autoPaste, std::optional<Dictation::Target> target) override
+    QCoro::Task<PasteResult> paste(QString text, bool autoPaste, std::optional<RunningApp> target) override
     {
         s.pasted << text;
         s.pastedTo = target;
@@ -259,18 +256,5 @@ struct FakeOverlay : Dictation::Overlay
     }
     void hide() override { s.overlay << QStringLiteral("hide"); }
     void setLevelSource(std::function<float()> source) override { s.levelSource = std::move(source); }
-    Script &s;
-};
-
-struct FakeClipboard : Dictation::Clipboard
-{
-    explicit FakeClipboard(Script &s) : s(s) {}
-    bool writeText(const QString &text) override
-    {
-        if (!s.clipboardWorks)
-            return false;
-        s.clipboard << text;
-        return true;
-    }
     Script &s;
 };
