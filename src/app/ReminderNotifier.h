@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-class Banner;
+#include "app/Banner.h"
 
 // What a click on a notice does. The raw value travels with the notice ("NotPasted").
 enum class ReminderKind { notPasted };

@@ -1,4 +1,4 @@
-#include "Doubles.h"
+#include "ControllerDoubles.h"
 #include "FakeDesktop.h"
 #include "TestSupport.h"
 

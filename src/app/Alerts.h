@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The program's modal alerts. The application shows them with message boxes brought to
+// the front; tests answer them with a script.
+class Alerts
+{
+public:
+    virtual ~Alerts() = default;
+    // An alert with one button "Понятно".
+    virtual void inform(const QString &message, const QString &text) = 0;
+    // An alert with `buttons` (the first is the default); the index of the button pressed,
+    // or -1 when the alert was closed another way.
+    virtual int ask(const QString &message, const QString &text, const QStringList &buttons) = 0;
+    // The recognition-place form: "local", "cloud", or nothing when cancelled.
+    virtual std::optional<QString> askForEngine(const QString &current) = 0;
+    // Opens a file or folder with the desktop's default application.
+    virtual void open(const QString &path) = 0;
+};
+
+// Alerts as message boxes on screen.
+class MessageBoxAlerts : public Alerts
+{
+public:
+    void inform(const QString &message, const QString &text) override;
+    int ask(const QString &message, const QString &text, const QStringList &buttons) override;
+    std::optional<QString> askForEngine(const QString &current) override;
+    void open(const QString &path) override;
+};

@@ -1,0 +1,362 @@
+#include "app/TalvaneApp.h"
+
+#include "app/ReminderNotifier.h"
+#include "app/TrayIcons.h"
+#include "dictation/HotkeyManager.h"
+#include "platform/Autostart.h"
+#include "platform/HotkeyBackend.h"
+#include "platform/KeyNames.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+
+#include <QApplication>
+#include <QCoro/QCoroTask>
+#include <QFile>
+#include <QPalette>
+#include <QPointer>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <filesystem>
+
+namespace {
+
+void info(const QString &message)
+{
+    Log::write("INFO", message.toStdString());
+}
+
+// The whole application in dark colours, whatever the desktop's theme.
+void useDarkAppearance()
+{
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette dark;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(236, 236, 236), accent(91, 157, 217);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, window);
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::PlaceholderText, QColor(160, 160, 165));
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::Highlight, accent);
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::Link, accent);
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 125));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 125));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 125));
+    QApplication::setPalette(dark);
+}
+
+QString executablePath()
+{
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? QStringLiteral("?") : QString::fromStdString(path.string());
+}
+
+} // namespace
+
+TalvaneApp::TalvaneApp(Environment environment, QObject *parent)
+    : QObject(parent), env(std::move(environment))
+{
+}
+
+TalvaneApp::~TalvaneApp() = default;
+
+QString TalvaneApp::version()
+{
+    return QStringLiteral(TALVANE_VERSION);
+}
+
+bool TalvaneApp::runsFromTemporaryPlace(const QString &executable)
+{
+    return executable.startsWith(QLatin1String("/tmp/")) || executable.startsWith(QLatin1String("/var/tmp/")) ||
+           executable.contains(QLatin1String("/.mount_")) || executable.startsWith(QLatin1String("/Volumes/Talvane")) ||
+           executable.contains(QLatin1String("/AppTranslocation/"));
+}
+
+void TalvaneApp::launch()
+{
+    info(QStringLiteral("Talvane %1 starting").arg(version()));
+    info(QStringLiteral("Executable: ") + executablePath());
+    info(QStringLiteral("Support folder: ") + QString::fromStdString(Paths::supportDir().string()));
+    useDarkAppearance();
+    controller = std::make_unique<AppState>(env.collaborators());
+    keys = std::make_unique<HotkeyManager>(env.hotkeyBackend());
+    tray = std::make_unique<QSystemTrayIcon>();
+    buildMenu();
+    wire();
+    if (!keys->toggleRegistered())
+        env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят")),
+                           QStringLiteral("Это сочетание уже использует другая программа. Talvane запустится, но "
+                                          "начинать диктовку придётся из меню в строке меню."));
+    if (controller->settings().autoPaste && env.requestAccessibility)
+        env.requestAccessibility();
+    refresh();
+    tray->show();
+    AppState *state = controller.get();
+    state->schedule([state] { return state->prepare(true); });
+}
+
+void TalvaneApp::wire()
+{
+    QPointer<TalvaneApp> self(this);
+    keys->onToggle = [self] {
+        if (self)
+            self->controller->toggle();
+    };
+    keys->onCancel = [self] {
+        if (self)
+            self->controller->cancel();
+    };
+    controller->onChange = [self] {
+        if (self)
+            self->refresh();
+    };
+    controller->confirmDownload = [self](const QString &model, const QString &size, const QString &folder) {
+        return self && self->askToDownload(model, size, folder);
+    };
+    notices = std::make_unique<ReminderNotifier>([self]() -> std::optional<QRect> {
+        if (!self || !self->tray)
+            return std::nullopt;
+        const QRect where = self->tray->geometry();
+        return where.isValid() && !where.isEmpty() ? std::optional<QRect>(where) : std::nullopt;
+    });
+    notices->onClick = [self](std::optional<ReminderKind> kind) {
+        if (self && kind == ReminderKind::notPasted)
+            self->controller->copyLastDictation();
+    };
+    controller->notPasted = [self] {
+        if (!self)
+            return;
+        self->notices->show(QStringLiteral("Текст не вставился"),
+                            withPlatformKeys(QStringLiteral("Нажмите сюда, чтобы скопировать его, и вставьте ⌘V. Он есть "
+                                                            "и в меню: «Скопировать последнюю диктовку».")),
+                            ReminderKind::notPasted);
+    };
+}
+
+void TalvaneApp::quitting()
+{
+    if (controller)
+        controller->close();
+}
+
+bool TalvaneApp::askToDownload(const QString &model, const QString &size, const QString &folder)
+{
+    const QString host = Settings().modelURL().host();
+    const int answer = env.alerts->ask(QStringLiteral("Скачать модель %1?").arg(model),
+                                       QStringLiteral("Модель распознавания ещё не скачана.\n\nРазмер: %1\nКуда: %2\n"
+                                                      "Откуда: %3")
+                                           .arg(size, folder, host),
+                                       {QStringLiteral("Не сейчас"), QStringLiteral("Скачать")});
+    return answer == 1;
+}
+
+void TalvaneApp::buildMenu()
+{
+    trayMenu = std::make_unique<QMenu>();
+    QMenu *menu = trayMenu.get();
+    auto add = [&](const QString &title, void (TalvaneApp::*action)()) {
+        QAction *item = menu->addAction(title);
+        if (action)
+            connect(item, &QAction::triggered, this, action);
+        return item;
+    };
+
+    statusLine = add(QStringLiteral("Запуск…"), nullptr);
+    statusLine->setEnabled(false);
+    menu->addSeparator();
+    toggleItem = add(QStringLiteral("Начать диктовку"), &TalvaneApp::toggleDictation);
+    toggleItem->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Space));
+    copyLastItem = add(QStringLiteral("Скопировать последнюю диктовку"), &TalvaneApp::copyLastDictation);
+    autoPasteItem = add(QStringLiteral("Вставлять автоматически"), &TalvaneApp::toggleAutoPaste);
+    autoPasteItem->setCheckable(true);
+    cleanSpeechItem = add(QStringLiteral("Убирать «эээ», оговорки и делать списки"), &TalvaneApp::toggleCleanSpeech);
+    cleanSpeechItem->setCheckable(true);
+    autostartItem = add(QStringLiteral("Запускать при входе в систему"), &TalvaneApp::toggleAutostart);
+    autostartItem->setCheckable(true);
+
+    modelMenu = new QMenu(QStringLiteral("Модель"), menu);
+    for (const auto &[name, size] : Settings::availableModels()) {
+        QAction *item = modelMenu->addAction(name + QStringLiteral("  ·  ") + size);
+        item->setData(name);
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] {
+            if (item->data().typeId() == QMetaType::QString)
+                chooseModel(item->data().toString());
+        });
+    }
+    modelItem = menu->addMenu(modelMenu);
+
+    languageMenu = new QMenu(QStringLiteral("Язык"), menu);
+    const std::pair<const char *, const char *> languages[] = {
+        {"Определять сам", "auto"}, {"Русский", "ru"}, {"English", "en"}};
+    for (const auto &[title, code] : languages) {
+        QAction *item = languageMenu->addAction(QString::fromUtf8(title));
+        item->setData(QString::fromLatin1(code));
+        item->setCheckable(true);
+        connect(item, &QAction::triggered, this, [this, item] {
+            if (item->data().typeId() == QMetaType::QString)
+                chooseLanguage(item->data().toString());
+        });
+    }
+    languageItem = menu->addMenu(languageMenu);
+    engineItem = add(QStringLiteral("Где распознавать…"), &TalvaneApp::showEngine);
+    menu->addSeparator();
+    add(QStringLiteral("Словарь подсказок…"), &TalvaneApp::editVocabulary);
+    add(QStringLiteral("Открыть лог"), &TalvaneApp::openLog);
+    add(QStringLiteral("Папка с моделями"), &TalvaneApp::openModelsFolder);
+    add(QStringLiteral("О программе"), &TalvaneApp::showAbout);
+    menu->addSeparator();
+    QAction *quitItem = add(QStringLiteral("Выйти из Talvane"), &TalvaneApp::quit);
+    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    // The menu is brought up to date just before it opens.
+    connect(menu, &QMenu::aboutToShow, this, &TalvaneApp::refresh);
+    tray->setContextMenu(menu);
+    // A left click opens the same menu, as a tray item's click does elsewhere.
+    connect(tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            trayMenu->popup(QCursor::pos());
+    });
+}
+
+void TalvaneApp::refresh()
+{
+    const RecordingState s = controller->state();
+    const Settings &st = controller->settings();
+    statusLine->setText(controller->status());
+    toggleItem->setText(s == RecordingState::recording ? QStringLiteral("Остановить и распознать")
+                                                       : QStringLiteral("Начать диктовку"));
+    toggleItem->setEnabled(s == RecordingState::idle || s == RecordingState::recording || s == RecordingState::error);
+    copyLastItem->setEnabled(controller->lastDictation().has_value());
+    autoPasteItem->setChecked(st.autoPaste);
+    cleanSpeechItem->setChecked(st.cleanSpeech);
+    autostartItem->setChecked(Autostart::isOn(env.autostartFolder, env.executable));
+    autostartItem->setEnabled(env.executable.has_value());
+    const bool free = s == RecordingState::idle || s == RecordingState::error;
+    modelItem->setEnabled(free && st.engine == QLatin1String("local"));
+    languageItem->setEnabled(free);
+    engineItem->setEnabled(free);
+    for (QAction *item : modelMenu->actions())
+        item->setChecked(item->data().toString() == st.model);
+    for (QAction *item : languageMenu->actions())
+        item->setChecked(item->data().toString() == st.language);
+    keys->setCancelEnabled(s == RecordingState::recording || s == RecordingState::transcribing);
+    tray->setIcon(TrayIcons::icon(s));
+    tray->setToolTip(QStringLiteral("Talvane — ") + controller->status());
+}
+
+void TalvaneApp::toggleDictation()
+{
+    controller->toggle();
+}
+
+void TalvaneApp::copyLastDictation()
+{
+    controller->copyLastDictation();
+}
+
+void TalvaneApp::toggleAutoPaste()
+{
+    Settings &st = controller->settings();
+    st.autoPaste = !st.autoPaste;
+    st.save();
+    if (st.autoPaste && env.requestAccessibility)
+        env.requestAccessibility();
+    if (controller->onChange)
+        controller->onChange();
+}
+
+void TalvaneApp::toggleCleanSpeech()
+{
+    Settings &st = controller->settings();
+    st.cleanSpeech = !st.cleanSpeech;
+    st.save();
+    if (controller->onChange)
+        controller->onChange();
+}
+
+void TalvaneApp::toggleAutostart()
+{
+    if (!env.executable)
+        return;
+    const bool on = Autostart::isOn(env.autostartFolder, env.executable);
+    if (!on && runsFromTemporaryPlace(*env.executable)) {
+        env.alerts->inform(QStringLiteral("Сначала перенесите Talvane в «Программы»"),
+                           QStringLiteral("Программа запущена с образа диска, и при следующем входе её здесь не будет. "
+                                          "Перетащите Talvane в папку «Программы», запустите оттуда и включите "
+                                          "автозапуск."));
+        return;
+    }
+    try {
+        Autostart::set(!on, env.autostartFolder, env.executable);
+    } catch (const std::exception &e) {
+        Log::write("ERROR", std::string("Autostart write failed: ") + e.what());
+        env.alerts->inform(QStringLiteral("Автозапуск не изменился"),
+                           QStringLiteral("macOS не дала записать настройку. Подробности — в логе: меню → Открыть лог."));
+    }
+    refresh();
+}
+
+void TalvaneApp::chooseModel(const QString &name)
+{
+    AppState *state = controller.get();
+    state->schedule([state, name] { return state->changeModel(name); });
+}
+
+void TalvaneApp::chooseLanguage(const QString &code)
+{
+    controller->changeLanguage(code);
+}
+
+void TalvaneApp::showEngine()
+{
+    const auto engine = env.alerts->askForEngine(controller->settings().engine);
+    if (!engine)
+        return;
+    AppState *state = controller.get();
+    state->schedule([state, value = *engine] { return state->changeEngine(value); });
+}
+
+void TalvaneApp::editVocabulary()
+{
+    if (!QFile::exists(Settings::path()))
+        controller->settings().save();
+    env.alerts->inform(QStringLiteral("Словарь подсказок"),
+                       QStringLiteral("Сейчас откроется settings.json. Поле «Prompt» — слова, которые Talvane должен "
+                                      "писать правильно: имена, названия продуктов, термины. Латиницей, через "
+                                      "запятую.\n\nДопишите свои, сохраните файл и перезапустите Talvane."));
+    env.alerts->open(Settings::path());
+}
+
+void TalvaneApp::openLog()
+{
+    const QString log = QString::fromStdString((Paths::supportDir() / "talvane.log").string());
+    if (QFile::exists(log))
+        env.alerts->open(log);
+}
+
+void TalvaneApp::openModelsFolder()
+{
+    env.alerts->open(QString::fromStdString(Paths::modelsFolder().string()));
+}
+
+void TalvaneApp::showAbout()
+{
+    env.alerts->inform(QStringLiteral("Talvane %1").arg(version()),
+                       QStringLiteral("Версия %1 для macOS\n").arg(version()) +
+                           withPlatformKeys(QStringLiteral("Голосовой ввод от Nimbrel Cloud: ⌥Пробел — говорите — "
+                                                           "текст встаёт туда, где курсор.")));
+}
+
+void TalvaneApp::quit()
+{
+    QCoreApplication::quit();
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "app/Alerts.h"
+#include "dictation/AppState.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class HotkeyBackend;
+class HotkeyManager;
+class ReminderNotifier;
+
+// The tray application: creates the long-lived objects at launch, wires them together,
+// owns the tray icon with its menu, and keeps both in step with the dictation controller.
+class TalvaneApp : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Everything the application takes from its surroundings; the program passes the real
+    // desktop, tests pass doubles.
+    struct Environment
+    {
+        std::function<AppState::Collaborators()> collaborators;
+        std::function<std::unique_ptr<HotkeyBackend>()> hotkeyBackend;
+        std::function<void()> requestAccessibility;
+        std::unique_ptr<Alerts> alerts;
+        QString autostartFolder;
+        std::optional<QString> executable; // absent: launch at login is not offered
+    };
+
+    explicit TalvaneApp(Environment environment, QObject *parent = nullptr);
+    ~TalvaneApp() override;
+
+    // The launch sequence; the first preparation of the recogniser starts at its end.
+    void launch();
+    // Termination hook.
+    void quitting();
+
+    // Brings the menu, the icon and the tooltip in step with the controller.
+    void refresh();
+    bool askToDownload(const QString &model, const QString &size, const QString &folder);
+
+    // The menu's commands.
+    void toggleDictation();
+    void copyLastDictation();
+    void toggleAutoPaste();
+    void toggleCleanSpeech();
+    void toggleAutostart();
+    void chooseModel(const QString &name);
+    void chooseLanguage(const QString &code);
+    void showEngine();
+    void editVocabulary();
+    void openLog();
+    void openModelsFolder();
+    void showAbout();
+    void quit();
+
+    AppState *state() const { return controller.get(); }
+    HotkeyManager *hotkeys() const { return keys.get(); }
+    ReminderNotifier *notifier() const { return notices.get(); }
+    QSystemTrayIcon *statusItem() const { return tray.get(); }
+    QMenu *menu() const { return trayMenu.get(); }
+
+    QAction *statusLine = nullptr;
+    QAction *toggleItem = nullptr;
+    QAction *copyLastItem = nullptr;
+    QAction *autoPasteItem = nullptr;
+    QAction *cleanSpeechItem = nullptr;
+    QAction *autostartItem = nullptr;
+    QAction *modelItem = nullptr;
+    QAction *languageItem = nullptr;
+    QAction *engineItem = nullptr;
+
+    static QString version();
+    // Whether `executable` runs from a place that is gone at the next login.
+    static bool runsFromTemporaryPlace(const QString &executable);
+
+private:
+    void buildMenu();
+    void wire();
+
+    Environment env;
+    std::unique_ptr<AppState> controller;
+    std::unique_ptr<HotkeyManager> keys;
+    std::unique_ptr<QSystemTrayIcon> tray;
+    std::unique_ptr<QMenu> trayMenu;
+    QMenu *modelMenu = nullptr;
+    QMenu *languageMenu = nullptr;
+    std::unique_ptr<ReminderNotifier> notices;
+};
