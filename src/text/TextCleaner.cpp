@@ -83,17 +83,20 @@ const std::string samePlace = R"((?=(\p{L}))(?:в|во|к|ко|с|со|о|об|�
 // A value taken back and the corrected value (the one group), which must end at a word end.
 const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + ")";
 
-// The start guard of a correction inside a sentence: within a run of numerals
-// ("пять пять пять …") only the run's first numeral can begin a match, since a value may
-// always take in the numerals before it. A numeral directly after another whole numeral
-// and a little white space is skipped, unless the scan resumes right there (the previous
-// match ended with that numeral). The cheap checks come first; the ending list only
-// filters, the last lookbehind decides.
+// The start guard of a correction inside a sentence. A value may always take in the
+// numerals before it, so within a run of numerals ("пять пять пять …", "1,5 1,5 …") only
+// the run's first numeral can begin a match, and the engine need not try the others:
+// - a numeral after another whole numeral and a little white space;
+// - the digits after the "," ":" or "." of a number, unless they go on to another one.
+// "(?!\G)" keeps the positions where the scan resumes after the previous match, which may
+// have ended with that very numeral. The cheap checks come first; the ending list only
+// filters, the last lookbehind of each decides.
 const std::string numeralEnding = R"((?:\p{N}|ин|на|но|ве|ва|ри|ре|ть|мь|ок|ят|то|ти|та|от|яч|ча|чи|он|ов|рд|да|лн))";
-const std::string wholeNumeralBefore =
-    leftWordGuard + R"((?:\d{1,12}(?:[:.,]\d{1,12})?|)" + numeralWords + R"()(?!\G)\s{1,8})";
-const std::string valueRunStart =
-    R"((?:\G|(?!(?<=\s)(?=)" + numeral + ")(?<=" + numeralEnding + R"(\s{1,8})(?<=)" + wholeNumeralBefore + ")))";
+const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?<=" + numeralEnding + R"(\s{1,8})(?<=)" +
+                                      leftWordGuard + R"((?:\d{1,12}(?:[:.,]\d{1,12})?|)" + numeralWords +
+                                      R"()(?!\G)\s{1,8}))";
+const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
+const std::string valueRunStart = R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
 
 struct Rule
 {

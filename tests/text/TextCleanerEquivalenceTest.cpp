@@ -181,6 +181,9 @@ private Q_SLOTS:
         QTest::newRow("ну back to back") << "мы  ну эээ  ну эм  ну хм да  ну.";
         QTest::newRow("spaces before punctuation back to back") << "а , , . ! б";
         QTest::newRow("corrections back to back") << "пять, нет, шесть семь, нет, восемь 5-нет, 6";
+        QTest::newRow("numbers with commas") << run("1,5 ", 40) + "нет, 2" + run(" 2,5", 40);
+        QTest::newRow("times") << run("5:30 ", 40) + "ой, 6:15 " + run("7.45 ", 40) + "яблок";
+        QTest::newRow("correction inside a number") << "1,5:30, нет, 6 и пять, нет, 1,5нет, 6 и 2.3.4, ой, 5";
     }
 
     void runs()
