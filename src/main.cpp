@@ -1,13 +1,41 @@
+#include "app/TalvaneApp.h"
+#include "app/Wiring.h"
 #include "platform/Log.h"
 #include "recognition/CheckSuite.h"
 #include "recognition/SelfTest.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QStringList>
 
-#include <cstdio>
+#include <csignal>
 #include <cstring>
+#include <unistd.h>
+
+namespace {
+
+int quitPipe[2] = {-1, -1};
+
+// SIGTERM (a logout, `kill`) and SIGINT end the program as its menu's quit does.
+void quitOnSignals()
+{
+    if (::pipe(quitPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(quitPipe[1], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 // Chooses the mode from the command line: the recognition self-test, the built-in check
 // suite, or the tray application. Only exact switches count.
@@ -30,7 +58,13 @@ int main(int argc, char **argv)
     }
 
     QApplication app(argc, argv);
-    Log::write("INFO", "Talvane " TALVANE_VERSION " started");
-    std::fprintf(stderr, "the tray application is not built yet\n");
+    QApplication::setApplicationName(QStringLiteral("Talvane"));
+    QApplication::setApplicationVersion(TalvaneApp::version());
+    QApplication::setQuitOnLastWindowClosed(false); // alerts come and go; the tray stays
+    quitOnSignals();
+    // Lives for the whole process: the tray, the hot keys and the controller hang off it.
+    static TalvaneApp *instance = new TalvaneApp(desktopEnvironment());
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { instance->quitting(); });
+    instance->launch();
     return QApplication::exec();
 }
