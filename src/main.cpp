@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QStringList>
 
 #include <csignal>
@@ -23,7 +24,12 @@ void quitOnSignals()
     if (::pipe(quitPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        // An open alert runs an event loop of its own: close it first, then quit the
+        // main loop once the alert has returned.
+        QApplication::closeAllWindows();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    });
     struct sigaction action = {};
     action.sa_handler = [](int) {
         const char byte = 1;
