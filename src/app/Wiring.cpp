@@ -109,34 +109,38 @@ private:
     WaveformOverlay overlay;
 };
 
-// The desktop the paster works on, for the life of the process.
+// The desktop the paster works on, for the life of the process; set up once.
 void usePasteSeams()
 {
     static X11Clipboard clipboard;
     static X11Workspace workspace;
     static X11KeySender keys;
-    TextPaster::use({&clipboard, &workspace, &keys, {}});
+    static const bool done = (TextPaster::use({&clipboard, &workspace, &keys, {}}), true);
+    Q_UNUSED(done);
 }
 
 } // namespace
 
-TalvaneApp::Environment desktopEnvironment()
+AppState::Collaborators desktopCollaborators()
 {
     usePasteSeams();
+    AppState::Collaborators parts;
+    parts.recorder = std::make_unique<RecorderPort>();
+    parts.microphone = std::make_unique<OpenMicrophone>();
+    parts.engine = std::make_unique<EnginePort>();
+    parts.cloud = std::make_unique<CloudPort>();
+    parts.keys = std::make_unique<CloudKeyFile>();
+    parts.paster = std::make_unique<PasterPort>();
+    parts.cleaner = std::make_unique<CleanerPort>();
+    parts.overlay = std::make_unique<OverlayPort>();
+    parts.clipboard = std::make_unique<X11Clipboard>();
+    return parts;
+}
+
+TalvaneApp::Environment desktopEnvironment()
+{
     TalvaneApp::Environment env;
-    env.collaborators = [] {
-        AppState::Collaborators parts;
-        parts.recorder = std::make_unique<RecorderPort>();
-        parts.microphone = std::make_unique<OpenMicrophone>();
-        parts.engine = std::make_unique<EnginePort>();
-        parts.cloud = std::make_unique<CloudPort>();
-        parts.keys = std::make_unique<CloudKeyFile>();
-        parts.paster = std::make_unique<PasterPort>();
-        parts.cleaner = std::make_unique<CleanerPort>();
-        parts.overlay = std::make_unique<OverlayPort>();
-        parts.clipboard = std::make_unique<X11Clipboard>();
-        return parts;
-    };
+    env.collaborators = desktopCollaborators;
     env.hotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
     env.requestAccessibility = [] { TextPaster::requestAccessibilityIfNeeded(); };
     env.alerts = std::make_unique<MessageBoxAlerts>();

@@ -2,6 +2,10 @@
 
 #include "app/TalvaneApp.h"
 
-// The program's real surroundings: the recorder, engines, paster, overlay and desktop
-// services behind the controller's ports, and the X11 hot keys.
+// The real recorder, engines, cloud key file, cleaner, paster, capsule and clipboard behind
+// the controller's ports. The paster works on the X11 desktop (set up on first use).
+AppState::Collaborators desktopCollaborators();
+
+// The program's real surroundings: desktopCollaborators(), the X11 hot keys, message-box
+// alerts and launch at login for the running executable.
 TalvaneApp::Environment desktopEnvironment();
