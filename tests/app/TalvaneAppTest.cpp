@@ -59,19 +59,7 @@ struct Rig
         if (before)
             before(*this);
         TalvaneApp::Environment env;
-        env.collaborators = [this] {
-            AppState::Collaborators c;
-            c.recorder = std::make_unique<FakeRecorder>(s);
-            c.microphone = std::make_unique<FakeMicrophone>(s);
-            c.engine = std::make_unique<FakeEngine>(s);
-            c.cloud = std::make_unique<FakeCloud>(s);
-            c.keys = std::make_unique<FakeKeys>(s);
-            c.paster = std::make_unique<FakePaster>(s);
-            c.cleaner = std::make_unique<FakeCleaner>(s);
-            c.overlay = std::make_unique<FakeOverlay>(s);
-            c.clipboard = std::make_unique<FakeClipboard>();
-            return c;
-        };
+        env.collaborators = [this] { return collaboratorsFor(s); };
         auto held = std::make_shared<std::unique_ptr<FakeHotkeyBackend>>(std::move(backend));
         env.hotkeyBackend = [held]() -> std::unique_ptr<HotkeyBackend> { return std::move(*held); };
         env.requestAccessibility = [this] { ++accessibilityRequests; };

@@ -34,19 +34,7 @@ struct Rig
     Rig()
     {
         QFile::remove(Settings::path());
-        AppState::Collaborators c;
-        c.recorder = std::make_unique<FakeRecorder>(s);
-        c.microphone = std::make_unique<FakeMicrophone>(s);
-        c.engine = std::make_unique<FakeEngine>(s);
-        c.cloud = std::make_unique<FakeCloud>(s);
-        c.keys = std::make_unique<FakeKeys>(s);
-        c.paster = std::make_unique<FakePaster>(s);
-        c.cleaner = std::make_unique<FakeCleaner>(s);
-        c.overlay = std::make_unique<FakeOverlay>(s);
-        auto fakeClipboard = std::make_unique<FakeClipboard>();
-        clipboard = fakeClipboard.get();
-        c.clipboard = std::move(fakeClipboard);
-        app = std::make_unique<AppState>(std::move(c));
+        app = std::make_unique<AppState>(collaboratorsFor(s, &clipboard));
         app->onChange = [this] { changes << caseName(app->state()) + QStringLiteral(" — ") + app->status(); };
         app->notPasted = [this] { ++notPastedCalls; };
         logStart = TestSupport::logLines().size();

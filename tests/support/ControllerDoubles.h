@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FakeDesktop.h"
+#include "dictation/AppState.h"
 #include "dictation/Ports.h"
 #include "platform/Errors.h"
 
@@ -258,3 +260,23 @@ struct FakeOverlay : Dictation::Overlay
     void setLevelSource(std::function<float()> source) override { s.levelSource = std::move(source); }
     Script &s;
 };
+
+// A controller's collaborators answering from `s`; the clipboard is a FakeClipboard, handed
+// out through `clipboard` when asked for.
+inline AppState::Collaborators collaboratorsFor(Script &s, FakeClipboard **clipboard = nullptr)
+{
+    AppState::Collaborators c;
+    c.recorder = std::make_unique<FakeRecorder>(s);
+    c.microphone = std::make_unique<FakeMicrophone>(s);
+    c.engine = std::make_unique<FakeEngine>(s);
+    c.cloud = std::make_unique<FakeCloud>(s);
+    c.keys = std::make_unique<FakeKeys>(s);
+    c.paster = std::make_unique<FakePaster>(s);
+    c.cleaner = std::make_unique<FakeCleaner>(s);
+    c.overlay = std::make_unique<FakeOverlay>(s);
+    auto fake = std::make_unique<FakeClipboard>();
+    if (clipboard)
+        *clipboard = fake.get();
+    c.clipboard = std::move(fake);
+    return c;
+}
