@@ -6,6 +6,8 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 
+#include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,17 +88,55 @@ const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + 
 // The start guard of a correction inside a sentence. A value may always take in the
 // numerals before it, so within a run of numerals ("пять пять пять …", "1,5 1,5 …") only
 // the run's first numeral can begin a match, and the engine need not try the others:
-// - a numeral after another whole numeral and a little white space;
+// - a numeral after a whole numeral and a little white space;
 // - the digits after the "," ":" or "." of a number, unless they go on to another one.
 // "(?!\G)" keeps the positions where the scan resumes after the previous match, which may
-// have ended with that very numeral. The cheap checks come first; the ending list only
-// filters, the last lookbehind of each decides.
-const std::string numeralEnding = R"((?:\p{N}|ин|на|но|ве|ва|ри|ре|ть|мь|ок|ят|то|ти|та|от|яч|ча|чи|он|ов|рд|да|лн))";
-const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?<=" + numeralEnding + R"(\s{1,8})(?<=)" +
-                                      leftWordGuard + R"((?:\d{1,12}(?:[:.,]\d{1,12})?|)" + numeralWords +
-                                      R"()(?!\G)\s{1,8}))";
-const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
-const std::string valueRunStart = R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
+// have ended with that very numeral. Cheap filters come first. Numeral words are checked
+// in lookbehinds of one length each, with a single space handled apart as the common
+// case: the engine tries a lookbehind of varying length at every possible start, which
+// made one lookbehind over all words cost more than it saved.
+const std::string afterWholeNumber =
+    R"((?<=\d\s{1,8})(?<=)" + leftWordGuard + R"(\d{1,12}(?:[:.,]\d{1,12})?(?!\G)\s{1,8}))";
+const std::string numeralEnding = "(?:ин|на|но|ве|ва|ри|ре|ть|мь|ок|ят|то|ти|та|от|яч|ча|чи|он|ов|рд|да|лн)";
+std::string joined(const std::vector<std::string> &alternatives)
+{
+    std::string all;
+    for (const std::string &alternative : alternatives)
+        all += (all.empty() ? "" : "|") + alternative;
+    return all;
+}
+
+const char *const plainNumeralWords[] = {
+    "один",         "одна",       "одно",         "две",        "два",         "три",        "четыре",
+    "пять",         "шесть",      "семь",         "восемь",     "девять",      "десять",     "одиннадцать",
+    "двенадцать",   "тринадцать", "четырнадцать", "пятнадцать", "шестнадцать", "семнадцать", "восемнадцать",
+    "девятнадцать", "двадцать",   "тридцать",     "сорок",      "пятьдесят",   "шестьдесят", "семьдесят",
+    "восемьдесят",  "девяносто",  "сто",          "двести",     "триста",      "четыреста",  "пятьсот",
+    "шестьсот",     "семьсот",    "восемьсот",    "девятьсот",  "тысяч",       "тысяча",     "тысячи",
+    "миллион",      "миллиона",   "миллионов",    "миллиард",   "миллиарда",   "миллиардов", "млн",
+    "млрд"};
+
+// After a whole numeral word and `space` (a quantified white-space class).
+std::string afterWholeNumeralWord(const std::string &space)
+{
+    // Grouped by length in UTF-8 bytes, which for Cyrillic words is twice the length in characters.
+    std::map<size_t, std::vector<std::string>> byLength;
+    for (const char *word : plainNumeralWords)
+        byLength[std::strlen(word)].push_back(word);
+    std::vector<std::string> lookbehinds;
+    for (const auto &[length, words] : byLength)
+        lookbehinds.push_back("(?<=" + leftWordGuard + "(?:" + joined(words) + R"()(?!\G))" + space + ")");
+    return R"((?<=\p{L}{3})" + space + ")(?<=" + numeralEnding + space + ")(?:" + joined(lookbehinds) + ")";
+}
+
+std::string valueRunStart()
+{
+    const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?:" + afterWholeNumber + R"(|(?<!\s\s))" +
+                                          afterWholeNumeralWord(R"(\s)") + R"(|(?<=\s\s))" +
+                                          afterWholeNumeralWord(R"(\s{2,8})") + ")";
+    const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
+    return R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
+}
 
 struct Rule
 {
@@ -142,7 +182,7 @@ std::vector<Rule> buildRules()
         // 15. A corrected value at the start of a sentence.
         {sentenceStart + sameValue, "$1" + marker + "$2"},
         // 16. A corrected value inside a sentence.
-        {leftWordGuard + valueRunStart + sameValue, "$1"},
+        {leftWordGuard + valueRunStart() + sameValue, "$1"},
         // 17. Spaces or tabs before punctuation.
         {R"((?:\G|(?<![ \t]))[ \t]++([,.!?…:;]))", "$1"},
         // 18. A run of commas.

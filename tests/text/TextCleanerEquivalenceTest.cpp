@@ -171,6 +171,7 @@ private Q_SLOTS:
         QTest::newRow("numerals") << run("пять ", 60) + "нет, шесть";
         QTest::newRow("numerals, no correction") << run("пять ", 60) + "яблок";
         QTest::newRow("numerals with gaps") << run("1   ", 40) + "ой, 2";
+        QTest::newRow("numeral words with gaps") << run("пять  ", 20) + run("двадцать\t", 20) + "нет, шесть";
         QTest::newRow("retractions") << "в среду " + run("нет, ", 40) + "в четверг";
         QTest::newRow("retractions, no correction") << "в среду " + run("ой нет ", 14) + "завтра";
         QTest::newRow("stutter") << run("я ", 60) + "пойду" + run(" в магазин", 20);
