@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,16 +89,15 @@ const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + 
 // The start guard of a correction inside a sentence. A value may always take in the
 // numerals before it, so within a run of numerals ("пять пять пять …", "1,5 1,5 …") only
 // the run's first numeral can begin a match, and the engine need not try the others:
-// - a numeral after a whole numeral and a little white space;
+// - a numeral after a whole number and a little white space, or after a whole numeral
+//   word and one or two white-space characters;
 // - the digits after the "," ":" or "." of a number, unless they go on to another one.
 // "(?!\G)" keeps the positions where the scan resumes after the previous match, which may
-// have ended with that very numeral. Cheap filters come first. Numeral words are checked
-// in lookbehinds of one length each, with a single space handled apart as the common
-// case: the engine tries a lookbehind of varying length at every possible start, which
-// made one lookbehind over all words cost more than it saved.
+// have ended with that very numeral. Cheap filters come first, and numeral words are
+// checked in lookbehinds of one length each: the engine tries a lookbehind of varying
+// length at every possible start, which made one over all words cost more than it saved.
 const std::string afterWholeNumber =
     R"((?<=\d\s{1,8})(?<=)" + leftWordGuard + R"(\d{1,12}(?:[:.,]\d{1,12})?(?!\G)\s{1,8}))";
-const std::string numeralEnding = "(?:ин|на|но|ве|ва|ри|ре|ть|мь|ок|ят|то|ти|та|от|яч|ча|чи|он|ов|рд|да|лн)";
 std::string joined(const std::vector<std::string> &alternatives)
 {
     std::string all;
@@ -116,24 +116,28 @@ const char *const plainNumeralWords[] = {
     "миллион",      "миллиона",   "миллионов",    "миллиард",   "миллиарда",   "миллиардов", "млн",
     "млрд"};
 
-// After a whole numeral word and `space` (a quantified white-space class).
+// After a whole numeral word and `space`, a fixed run of white space.
 std::string afterWholeNumeralWord(const std::string &space)
 {
-    // Grouped by length in UTF-8 bytes, which for Cyrillic words is twice the length in characters.
+    // Lengths and endings in UTF-8 bytes: two to a Cyrillic letter.
     std::map<size_t, std::vector<std::string>> byLength;
-    for (const char *word : plainNumeralWords)
-        byLength[std::strlen(word)].push_back(word);
+    std::set<std::string> endings;
+    for (const std::string word : plainNumeralWords) {
+        byLength[word.size()].push_back(word);
+        endings.insert(word.substr(word.size() - 6));
+    }
     std::vector<std::string> lookbehinds;
     for (const auto &[length, words] : byLength)
         lookbehinds.push_back("(?<=" + leftWordGuard + "(?:" + joined(words) + R"()(?!\G))" + space + ")");
-    return R"((?<=\p{L}{3})" + space + ")(?<=" + numeralEnding + space + ")(?:" + joined(lookbehinds) + ")";
+    return R"((?<=\p{L}{3})" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" + space +
+           ")(?:" + joined(lookbehinds) + ")";
 }
 
 std::string valueRunStart()
 {
     const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?:" + afterWholeNumber + R"(|(?<!\s\s))" +
-                                          afterWholeNumeralWord(R"(\s)") + R"(|(?<=\s\s))" +
-                                          afterWholeNumeralWord(R"(\s{2,8})") + ")";
+                                          afterWholeNumeralWord(R"(\s)") + R"(|(?<=\s\s)(?<!\s\s\s))" +
+                                          afterWholeNumeralWord(R"(\s\s)") + ")";
     const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
     return R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
 }
