@@ -39,9 +39,9 @@ const std::string marker = "\x01";
 // Fixed fragments.
 const std::string sentenceStart = R"((^|[.!?…]\s+)\u0001*)";
 const std::string filler = "(?:ну|как бы|типа|короче|так сказать|это самое|скажем так)";
-const std::string hesitation = R"((?:э+(?:-э+)*|э+м+|м{2,}|м-м+(?:-м+)*|хм+|гм+|а-а+(?:-а+)*)(?![\p{L}\p{N}\-]))";
-const std::string leftWordGuard = R"((?<![\p{L}\p{N}\-]))";
-const std::string rightWordGuard = R"((?![\p{L}\p{N}\-]))";
+const std::string leftWordGuard = "(?<!" + Regex::wordCharacter + ")";
+const std::string rightWordGuard = "(?!" + Regex::wordCharacter + ")";
+const std::string hesitation = "(?:э+(?:-э+)*|э+м+|м{2,}|м-м+(?:-м+)*|хм+|гм+|а-а+(?:-а+)*)" + rightWordGuard;
 const std::string clauseEnd = R"((?=\s*+(?:[.!?…]|$)))";
 const std::string numeralWords =
     "один|одна|одно|две|два|три|четыре|пять|шесть|семь|восемь|девять|десять|одиннадцать|двенадцать|тринадцать|"
@@ -79,8 +79,9 @@ const std::string takeBack =
 // A preposition with one to three words, taken back, then a new preposition beginning with
 // the same letter (group 2 is that letter, group 3 the new preposition and its spaces).
 // Only used behind a prefix with exactly one group.
-const std::string samePlace = R"((?=(\p{L}))(?:в|во|к|ко|с|со|о|об|на|до|по|за|из|от|у|через|после|перед))"
-                              R"(\s+[\p{L}\p{N}:]+(?:\s+[\p{L}\p{N}:]+){0,2})" +
+const std::string samePlace = "(?=(" + Regex::letter +
+                              "))(?:в|во|к|ко|с|со|о|об|на|до|по|за|из|от|у|через|после|перед)" + R"(\s+)" +
+                              Regex::letterDigitOrColon + R"(+(?:\s+)" + Regex::letterDigitOrColon + "+){0,2}" +
                               takeBack + R"((?=\2)()" + preposition + R"(\s+))";
 
 // A value taken back and the corrected value (the one group), which must end at a word end.
@@ -129,8 +130,8 @@ std::string afterWholeNumeralWord(const std::string &space)
     std::vector<std::string> lookbehinds;
     for (const auto &[length, words] : byLength)
         lookbehinds.push_back("(?<=" + leftWordGuard + "(?:" + joined(words) + R"()(?!\G))" + space + ")");
-    return R"((?<=\p{L}{3})" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" + space +
-           ")(?:" + joined(lookbehinds) + ")";
+    return "(?<=" + Regex::letter + "{3}" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" +
+           space + ")(?:" + joined(lookbehinds) + ")";
 }
 
 std::string valueRunStart()
@@ -178,7 +179,9 @@ std::vector<Rule> buildRules()
         // 11. A repeated short word.
         {leftWordGuard + "(" + shortWord + R"()(?:[,…]?\s+\1)+)" + rightWordGuard, "$1"},
         // 12. A repeated phrase of a short word and one or two more words.
-        {leftWordGuard + "(" + shortWord + R"(\s+\p{L}+(?:\s+\p{L}+)?)(?:[,…]?\s+\1)+)" + rightWordGuard, "$1"},
+        {leftWordGuard + "(" + shortWord + R"(\s+)" + Regex::letter + R"(+(?:\s+)" + Regex::letter +
+             R"(+)?)(?:[,…]?\s+\1)+)" + rightWordGuard,
+         "$1"},
         // 13. A corrected place at the start of a sentence.
         {sentenceStart + samePlace, "$1" + marker + "$3"},
         // 14. A corrected place inside a sentence; "()" keeps the group numbers of rule 13.
