@@ -13,21 +13,25 @@
 #include <string>
 #include <vector>
 
-// The rules are the cleaner's definition; their order matters, each runs exactly once and
-// its output is the next one's input. Each rule is written in the exact form its meaning
-// needs, with two kinds of additions that change no result but keep every rule linear in
-// the length of the text (the plain forms take cubic time on a long run of spaces and
-// quadratic time on a long run of numerals, and a recogniser can produce either):
+// The rules are the cleaner's definition: their order matters, each runs exactly once,
+// and its output is the next one's input. They give exactly the results of their plain
+// form but stay linear in the length of the text, where the plain form takes cubic time on
+// a long run of spaces and quadratic time on a long run of numerals (a recogniser can
+// produce either). What differs from the plain form:
 //
 // - Possessive quantifiers ("*+", "++", "?+") where a run of white space or separators is
-//   followed by something that is never part of the run (a comma, a letter, a digit). The
-//   engine would only retry shorter runs that cannot match either.
-// - Start guards: a match of a pattern that opens with "\s*" or "\s+" never begins inside
+//   followed by something that is never part of the run (a comma, a letter, a digit): the
+//   engine would only retry shorter runs, which cannot match either.
+// - Start guards. A match of a pattern that opens with "\s*" or "\s+" never begins inside
 //   a run of white space, because the same match would then begin one character earlier,
-//   where the scan looks first. "\G" keeps the one exception: a scan that resumes inside
-//   a run after the previous match.
+//   where the scan looks first; likewise a corrected value never begins inside a run of
+//   numerals (valueRunStart). "\G" keeps the one exception: a scan that resumes inside a
+//   run after the previous match.
+// - "ой, нет" is no retraction phrase of its own (see retract).
+// - Letter and number classes are written out closed over case (see Regex::wordCharacter).
 //
-// Both are checked against the plain forms on many generated texts by the tests.
+// The tests check all of it against the plain form on many generated texts. A pattern that
+// still runs out of its budget (Regex::budget) is skipped for that text.
 
 namespace TextCleaner {
 namespace {
@@ -79,13 +83,20 @@ const std::string takeBack =
 // A preposition with one to three words, taken back, then a new preposition beginning with
 // the same letter (group 2 is that letter, group 3 the new preposition and its spaces).
 // Only used behind a prefix with exactly one group.
-const std::string samePlace = "(?=(" + Regex::letter +
-                              "))(?:в|во|к|ко|с|со|о|об|на|до|по|за|из|от|у|через|после|перед)" + R"(\s+)" +
-                              Regex::letterDigitOrColon + R"(+(?:\s+)" + Regex::letterDigitOrColon + "+){0,2}" +
-                              takeBack + R"((?=\2)()" + preposition + R"(\s+))";
+const std::string samePlace = "(?=(" + Regex::letter + "))" + preposition + R"(\s+)" + Regex::letterDigitOrColon +
+                              R"(+(?:\s+)" + Regex::letterDigitOrColon + "+){0,2}" + takeBack + R"((?=\2)()" +
+                              preposition + R"(\s+))";
 
 // A value taken back and the corrected value (the one group), which must end at a word end.
 const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + ")";
+
+std::string joined(const std::vector<std::string> &alternatives)
+{
+    std::string all;
+    for (const std::string &alternative : alternatives)
+        all += (all.empty() ? "" : "|") + alternative;
+    return all;
+}
 
 // The start guard of a correction inside a sentence. A value may always take in the
 // numerals before it, so within a run of numerals ("пять пять пять …", "1,5 1,5 …") only
@@ -99,14 +110,8 @@ const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + 
 // length at every possible start, which made one over all words cost more than it saved.
 const std::string afterWholeNumber =
     R"((?<=\d\s{1,8})(?<=)" + leftWordGuard + R"(\d{1,12}(?:[:.,]\d{1,12})?(?!\G)\s{1,8}))";
-std::string joined(const std::vector<std::string> &alternatives)
-{
-    std::string all;
-    for (const std::string &alternative : alternatives)
-        all += (all.empty() ? "" : "|") + alternative;
-    return all;
-}
 
+// The numeral words again, with their optional endings written out.
 const char *const plainNumeralWords[] = {
     "один",         "одна",       "одно",         "две",        "два",         "три",        "четыре",
     "пять",         "шесть",      "семь",         "восемь",     "девять",      "десять",     "одиннадцать",
@@ -222,21 +227,21 @@ bool letterOrNumber(UChar32 c)
 
 icu::UnicodeString capitalizeText(const icu::UnicodeString &text)
 {
-    const UChar marker = 0x0001;
-    if (text.indexOf(marker) < 0)
+    const UChar capitalizeMark = 0x0001;
+    if (text.indexOf(capitalizeMark) < 0)
         return text;
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> characters(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status))
-        return text;
+    if (U_FAILURE(status)) // without character data: at least no marker may survive
+        return icu::UnicodeString(text).findAndReplace(icu::UnicodeString(capitalizeMark), {});
     characters->setText(text);
     icu::UnicodeString result;
     bool capitalizeNext = false;
     for (int32_t start = characters->first(), end = characters->next(); end != icu::BreakIterator::DONE;
          start = end, end = characters->next()) {
         const icu::UnicodeString character(text, start, end - start);
-        if (character.length() == 1 && character.charAt(0) == marker) {
+        if (character.length() == 1 && character.charAt(0) == capitalizeMark) {
             capitalizeNext = true;
             continue;
         }
