@@ -19,9 +19,10 @@ struct Match
 };
 
 // Engine steps (in ICU's time-limit units of about ten thousand steps) that one pattern
-// may spend on one text. Every pattern is linear on any input we know of, so the budget
-// grows with the length; it only stops a pattern that degenerates on input nobody
-// foresaw, and a dictation then loses that one step instead of freezing the program.
+// may spend on one text. The budget grows with the length, well above what the patterns
+// need on ordinary text or on long runs of spaces, numerals or fillers. It stops a pattern
+// on input where it still degenerates (numeral words three spaces apart, a long chain of
+// "я имею в виду"), and the text then loses that one step instead of freezing the program.
 int32_t budget(int32_t length);
 
 // One pattern, compiled case-insensitive once and shared read-only: each use runs its own
@@ -59,5 +60,14 @@ private:
 };
 
 icu::UnicodeString fromUtf8(const std::string &utf8);
+
+// Letter and number classes for the case-insensitive patterns, written out already closed
+// over case. Compiling "[\p{L}\p{N}\-]" case-insensitively makes the engine close the
+// class over case, which takes about a millisecond each time, and the patterns hold such
+// classes dozens of times. The closure adds exactly one character, U+0345 (it folds to
+// "ι"), so these classes match the very same characters with case folding switched off.
+inline const std::string wordCharacter = R"((?-i:[\p{L}\p{N}\-\u0345]))";     // [\p{L}\p{N}\-]
+inline const std::string letter = R"((?-i:[\p{L}\u0345]))";                   // \p{L}
+inline const std::string letterDigitOrColon = R"((?-i:[\p{L}\p{N}:\u0345]))"; // [\p{L}\p{N}:]
 
 } // namespace TextCleaner::Regex

@@ -15,8 +15,8 @@ namespace {
 using Regex::Match;
 using Regex::Pattern;
 
-const std::string wordStart = R"((?<![\p{L}\p{N}\-]))";
-const std::string wordEnd = R"((?![\p{L}\p{N}\-]))";
+const std::string wordStart = "(?<!" + Regex::wordCharacter + ")";
+const std::string wordEnd = "(?!" + Regex::wordCharacter + ")";
 
 using Markers = std::array<const char *, 10>;
 

@@ -6,25 +6,32 @@
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
 
+#include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
-// The rules are the cleaner's definition; their order matters, each runs exactly once and
-// its output is the next one's input. Each rule is written in the exact form its meaning
-// needs, with two kinds of additions that change no result but keep every rule linear in
-// the length of the text (the plain forms take cubic time on a long run of spaces and
-// quadratic time on a long run of numerals, and a recogniser can produce either):
+// The rules are the cleaner's definition: their order matters, each runs exactly once,
+// and its output is the next one's input. They give exactly the results of their plain
+// form but stay linear in the length of the text, where the plain form takes cubic time on
+// a long run of spaces and quadratic time on a long run of numerals (a recogniser can
+// produce either). What differs from the plain form:
 //
 // - Possessive quantifiers ("*+", "++", "?+") where a run of white space or separators is
-//   followed by something that is never part of the run (a comma, a letter, a digit). The
-//   engine would only retry shorter runs that cannot match either.
-// - Start guards: a match of a pattern that opens with "\s*" or "\s+" never begins inside
+//   followed by something that is never part of the run (a comma, a letter, a digit): the
+//   engine would only retry shorter runs, which cannot match either.
+// - Start guards. A match of a pattern that opens with "\s*" or "\s+" never begins inside
 //   a run of white space, because the same match would then begin one character earlier,
-//   where the scan looks first. "\G" keeps the one exception: a scan that resumes inside
-//   a run after the previous match.
+//   where the scan looks first; likewise a corrected value never begins inside a run of
+//   numerals (valueRunStart). "\G" keeps the one exception: a scan that resumes inside a
+//   run after the previous match.
+// - "ой, нет" is no retraction phrase of its own (see retract).
+// - Letter and number classes are written out closed over case (see Regex::wordCharacter).
 //
-// Both are checked against the plain forms on many generated texts by the tests.
+// The tests check all of it against the plain form on many generated texts. A pattern that
+// still runs out of its budget (Regex::budget) is skipped for that text.
 
 namespace TextCleaner {
 namespace {
@@ -36,9 +43,9 @@ const std::string marker = "\x01";
 // Fixed fragments.
 const std::string sentenceStart = R"((^|[.!?…]\s+)\u0001*)";
 const std::string filler = "(?:ну|как бы|типа|короче|так сказать|это самое|скажем так)";
-const std::string hesitation = R"((?:э+(?:-э+)*|э+м+|м{2,}|м-м+(?:-м+)*|хм+|гм+|а-а+(?:-а+)*)(?![\p{L}\p{N}\-]))";
-const std::string leftWordGuard = R"((?<![\p{L}\p{N}\-]))";
-const std::string rightWordGuard = R"((?![\p{L}\p{N}\-]))";
+const std::string leftWordGuard = "(?<!" + Regex::wordCharacter + ")";
+const std::string rightWordGuard = "(?!" + Regex::wordCharacter + ")";
+const std::string hesitation = "(?:э+(?:-э+)*|э+м+|м{2,}|м-м+(?:-м+)*|хм+|гм+|а-а+(?:-а+)*)" + rightWordGuard;
 const std::string clauseEnd = R"((?=\s*+(?:[.!?…]|$)))";
 const std::string numeralWords =
     "один|одна|одно|две|два|три|четыре|пять|шесть|семь|восемь|девять|десять|одиннадцать|двенадцать|тринадцать|"
@@ -76,27 +83,70 @@ const std::string takeBack =
 // A preposition with one to three words, taken back, then a new preposition beginning with
 // the same letter (group 2 is that letter, group 3 the new preposition and its spaces).
 // Only used behind a prefix with exactly one group.
-const std::string samePlace = R"((?=(\p{L}))(?:в|во|к|ко|с|со|о|об|на|до|по|за|из|от|у|через|после|перед))"
-                              R"(\s+[\p{L}\p{N}:]+(?:\s+[\p{L}\p{N}:]+){0,2})" +
-                              takeBack + R"((?=\2)()" + preposition + R"(\s+))";
+const std::string samePlace = "(?=(" + Regex::letter + "))" + preposition + R"(\s+)" + Regex::letterDigitOrColon +
+                              R"(+(?:\s+)" + Regex::letterDigitOrColon + "+){0,2}" + takeBack + R"((?=\2)()" +
+                              preposition + R"(\s+))";
 
 // A value taken back and the corrected value (the one group), which must end at a word end.
 const std::string sameValue = value + takeBack + "(" + value + rightWordGuard + ")";
 
+std::string joined(const std::vector<std::string> &alternatives)
+{
+    std::string all;
+    for (const std::string &alternative : alternatives)
+        all += (all.empty() ? "" : "|") + alternative;
+    return all;
+}
+
 // The start guard of a correction inside a sentence. A value may always take in the
 // numerals before it, so within a run of numerals ("пять пять пять …", "1,5 1,5 …") only
 // the run's first numeral can begin a match, and the engine need not try the others:
-// - a numeral after another whole numeral and a little white space;
+// - a numeral after a whole number and a little white space, or after a whole numeral
+//   word and one or two white-space characters;
 // - the digits after the "," ":" or "." of a number, unless they go on to another one.
 // "(?!\G)" keeps the positions where the scan resumes after the previous match, which may
-// have ended with that very numeral. The cheap checks come first; the ending list only
-// filters, the last lookbehind of each decides.
-const std::string numeralEnding = R"((?:\p{N}|ин|на|но|ве|ва|ри|ре|ть|мь|ок|ят|то|ти|та|от|яч|ча|чи|он|ов|рд|да|лн))";
-const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?<=" + numeralEnding + R"(\s{1,8})(?<=)" +
-                                      leftWordGuard + R"((?:\d{1,12}(?:[:.,]\d{1,12})?|)" + numeralWords +
-                                      R"()(?!\G)\s{1,8}))";
-const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
-const std::string valueRunStart = R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
+// have ended with that very numeral. Cheap filters come first, and numeral words are
+// checked in lookbehinds of one length each: the engine tries a lookbehind of varying
+// length at every possible start, which made one over all words cost more than it saved.
+const std::string afterWholeNumber =
+    R"((?<=\d\s{1,8})(?<=)" + leftWordGuard + R"(\d{1,12}(?:[:.,]\d{1,12})?(?!\G)\s{1,8}))";
+
+// The numeral words again, with their optional endings written out.
+const char *const plainNumeralWords[] = {
+    "один",         "одна",       "одно",         "две",        "два",         "три",        "четыре",
+    "пять",         "шесть",      "семь",         "восемь",     "девять",      "десять",     "одиннадцать",
+    "двенадцать",   "тринадцать", "четырнадцать", "пятнадцать", "шестнадцать", "семнадцать", "восемнадцать",
+    "девятнадцать", "двадцать",   "тридцать",     "сорок",      "пятьдесят",   "шестьдесят", "семьдесят",
+    "восемьдесят",  "девяносто",  "сто",          "двести",     "триста",      "четыреста",  "пятьсот",
+    "шестьсот",     "семьсот",    "восемьсот",    "девятьсот",  "тысяч",       "тысяча",     "тысячи",
+    "миллион",      "миллиона",   "миллионов",    "миллиард",   "миллиарда",   "миллиардов", "млн",
+    "млрд"};
+
+// After a whole numeral word and `space`, a fixed run of white space.
+std::string afterWholeNumeralWord(const std::string &space)
+{
+    // Lengths and endings in UTF-8 bytes: two to a Cyrillic letter.
+    std::map<size_t, std::vector<std::string>> byLength;
+    std::set<std::string> endings;
+    for (const std::string word : plainNumeralWords) {
+        byLength[word.size()].push_back(word);
+        endings.insert(word.substr(word.size() - 6));
+    }
+    std::vector<std::string> lookbehinds;
+    for (const auto &[length, words] : byLength)
+        lookbehinds.push_back("(?<=" + leftWordGuard + "(?:" + joined(words) + R"()(?!\G))" + space + ")");
+    return "(?<=" + Regex::letter + "{3}" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" +
+           space + ")(?:" + joined(lookbehinds) + ")";
+}
+
+std::string valueRunStart()
+{
+    const std::string afterWholeNumeral = R"((?<=\s)(?=)" + numeral + ")(?:" + afterWholeNumber + R"(|(?<!\s\s))" +
+                                          afterWholeNumeralWord(R"(\s)") + R"(|(?<=\s\s)(?<!\s\s\s))" +
+                                          afterWholeNumeralWord(R"(\s\s)") + ")";
+    const std::string insideNumber = R"((?<=[:.,])(?=\d++(?![:.,]\d))(?<=)" + leftWordGuard + R"(\d{1,12}(?!\G)[:.,]))";
+    return R"((?:\G|(?!)" + afterWholeNumeral + ")(?!" + insideNumber + "))";
+}
 
 struct Rule
 {
@@ -134,7 +184,9 @@ std::vector<Rule> buildRules()
         // 11. A repeated short word.
         {leftWordGuard + "(" + shortWord + R"()(?:[,…]?\s+\1)+)" + rightWordGuard, "$1"},
         // 12. A repeated phrase of a short word and one or two more words.
-        {leftWordGuard + "(" + shortWord + R"(\s+\p{L}+(?:\s+\p{L}+)?)(?:[,…]?\s+\1)+)" + rightWordGuard, "$1"},
+        {leftWordGuard + "(" + shortWord + R"(\s+)" + Regex::letter + R"(+(?:\s+)" + Regex::letter +
+             R"(+)?)(?:[,…]?\s+\1)+)" + rightWordGuard,
+         "$1"},
         // 13. A corrected place at the start of a sentence.
         {sentenceStart + samePlace, "$1" + marker + "$3"},
         // 14. A corrected place inside a sentence; "()" keeps the group numbers of rule 13.
@@ -142,7 +194,7 @@ std::vector<Rule> buildRules()
         // 15. A corrected value at the start of a sentence.
         {sentenceStart + sameValue, "$1" + marker + "$2"},
         // 16. A corrected value inside a sentence.
-        {leftWordGuard + valueRunStart + sameValue, "$1"},
+        {leftWordGuard + valueRunStart() + sameValue, "$1"},
         // 17. Spaces or tabs before punctuation.
         {R"((?:\G|(?<![ \t]))[ \t]++([,.!?…:;]))", "$1"},
         // 18. A run of commas.
@@ -175,21 +227,21 @@ bool letterOrNumber(UChar32 c)
 
 icu::UnicodeString capitalizeText(const icu::UnicodeString &text)
 {
-    const UChar marker = 0x0001;
-    if (text.indexOf(marker) < 0)
+    const UChar capitalizeMark = 0x0001;
+    if (text.indexOf(capitalizeMark) < 0)
         return text;
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::BreakIterator> characters(
         icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status))
-        return text;
+    if (U_FAILURE(status)) // without character data: at least no marker may survive
+        return icu::UnicodeString(text).findAndReplace(icu::UnicodeString(capitalizeMark), {});
     characters->setText(text);
     icu::UnicodeString result;
     bool capitalizeNext = false;
     for (int32_t start = characters->first(), end = characters->next(); end != icu::BreakIterator::DONE;
          start = end, end = characters->next()) {
         const icu::UnicodeString character(text, start, end - start);
-        if (character.length() == 1 && character.charAt(0) == marker) {
+        if (character.length() == 1 && character.charAt(0) == capitalizeMark) {
             capitalizeNext = true;
             continue;
         }

@@ -171,6 +171,7 @@ private Q_SLOTS:
         QTest::newRow("numerals") << run("пять ", 60) + "нет, шесть";
         QTest::newRow("numerals, no correction") << run("пять ", 60) + "яблок";
         QTest::newRow("numerals with gaps") << run("1   ", 40) + "ой, 2";
+        QTest::newRow("numeral words with gaps") << run("пять  ", 20) + run("двадцать\t", 20) + "нет, шесть";
         QTest::newRow("retractions") << "в среду " + run("нет, ", 40) + "в четверг";
         QTest::newRow("retractions, no correction") << "в среду " + run("ой нет ", 14) + "завтра";
         QTest::newRow("stutter") << run("я ", 60) + "пойду" + run(" в магазин", 20);
@@ -183,6 +184,8 @@ private Q_SLOTS:
         QTest::newRow("corrections back to back") << "пять, нет, шесть семь, нет, восемь 5-нет, 6";
         QTest::newRow("numbers with commas") << run("1,5 ", 40) + "нет, 2" + run(" 2,5", 40);
         QTest::newRow("times") << run("5:30 ", 40) + "ой, 6:15 " + run("7.45 ", 40) + "яблок";
+        QTest::newRow("combining ypogegrammeni counts as a letter")
+            << "ну, я я\u0345 пойду в в\u0345 дом, в среду\u0345, нет, в четверг во-первых\u0345 а во-вторых б";
         QTest::newRow("correction inside a number") << "1,5:30, нет, 6 и пять, нет, 1,5нет, 6 и 2.3.4, ой, 5";
     }
 

@@ -35,124 +35,124 @@ private Q_SLOTS:
         QTest::addColumn<QString>("cleaned");
 
         // Fillers.
-        QTest::newRow("filler at the start") << "ну, давай завтра"
-                                             << "Давай завтра";
-        QTest::newRow("filler between commas") << "Ну давай, короче, завтра созвонимся, ну."
-                                               << "Ну давай завтра созвонимся.";
-        QTest::newRow("each rule runs once") << "Ну, как бы, это самое, начнём."
-                                             << "Как бы начнём.";
-        QTest::newRow("вот at a clause end") << "Давай созвонимся, вот."
-                                             << "Давай созвонимся.";
-        QTest::newRow("filler with an ellipsis") << "Так сказать… поехали! Типа, да"
-                                                 << "Поехали! Да";
-        QTest::newRow("a filler inside a word stays") << "нужно, нужно"
-                                                      << "нужно, нужно";
+        QTest::newRow("filler: filler at the start") << "ну, давай завтра"
+                                                     << "Давай завтра";
+        QTest::newRow("filler: filler between commas") << "Ну давай, короче, завтра созвонимся, ну."
+                                                       << "Ну давай завтра созвонимся.";
+        QTest::newRow("filler: each rule runs once") << "Ну, как бы, это самое, начнём."
+                                                     << "Как бы начнём.";
+        QTest::newRow("filler: вот at a clause end") << "Давай созвонимся, вот."
+                                                     << "Давай созвонимся.";
+        QTest::newRow("filler: filler with an ellipsis") << "Так сказать… поехали! Типа, да"
+                                                         << "Поехали! Да";
+        QTest::newRow("filler: a filler inside a word stays") << "нужно, нужно"
+                                                              << "нужно, нужно";
 
         // Hesitations.
-        QTest::newRow("hesitation at the start") << "Э-э, я хотел сказать что-то"
-                                                 << "Я хотел сказать что-то";
-        QTest::newRow("ну before a hesitation") << "Ну, э-э, привет"
-                                                << "Привет";
-        QTest::newRow("ну after a hesitation") << "Э-э, ну, привет"
-                                               << "Привет";
-        QTest::newRow("hesitation between commas") << "мы поедем, эм, в город"
-                                                   << "мы поедем в город";
-        QTest::newRow("ну then a hesitation") << "мы пойдём, ну, эээ, домой"
-                                              << "мы пойдём домой";
-        QTest::newRow("a hesitation then ну") << "мы пойдём, эээ, ну домой"
-                                              << "мы пойдём домой";
-        QTest::newRow("hesitation at a clause end") << "сделаю это, ммм."
-                                                    << "сделаю это.";
-        QTest::newRow("trailing ну") << "Правда ну."
-                                     << "Правда.";
-        QTest::newRow("да ну stays") << "да ну"
-                                     << "да ну";
-        QTest::newRow("hesitation after spaces") << "я хм думаю м-м-м… что гм, да"
-                                                 << "я думаю что да";
-        QTest::newRow("hesitation-like words stay") << "эмоции мммм хмурый"
-                                                    << "эмоции хмурый";
+        QTest::newRow("hesitation: hesitation at the start") << "Э-э, я хотел сказать что-то"
+                                                             << "Я хотел сказать что-то";
+        QTest::newRow("hesitation: ну before a hesitation") << "Ну, э-э, привет"
+                                                            << "Привет";
+        QTest::newRow("hesitation: ну after a hesitation") << "Э-э, ну, привет"
+                                                           << "Привет";
+        QTest::newRow("hesitation: hesitation between commas") << "мы поедем, эм, в город"
+                                                               << "мы поедем в город";
+        QTest::newRow("hesitation: ну then a hesitation") << "мы пойдём, ну, эээ, домой"
+                                                          << "мы пойдём домой";
+        QTest::newRow("hesitation: a hesitation then ну") << "мы пойдём, эээ, ну домой"
+                                                          << "мы пойдём домой";
+        QTest::newRow("hesitation: hesitation at a clause end") << "сделаю это, ммм."
+                                                                << "сделаю это.";
+        QTest::newRow("hesitation: trailing ну") << "Правда ну."
+                                                 << "Правда.";
+        QTest::newRow("hesitation: да ну stays") << "да ну"
+                                                 << "да ну";
+        QTest::newRow("hesitation: hesitation after spaces") << "я хм думаю м-м-м… что гм, да"
+                                                             << "я думаю что да";
+        QTest::newRow("hesitation: hesitation-like words stay") << "эмоции мммм хмурый"
+                                                                << "эмоции хмурый";
 
         // Stutters.
-        QTest::newRow("repeated short words") << "я я пойду в в магазин"
-                                              << "я пойду в магазин";
-        QTest::newRow("repeat after a comma") << "мы, мы пойдём"
-                                              << "мы пойдём";
-        QTest::newRow("repeated бы") << "я хотел бы бы сказать"
-                                     << "я хотел бы сказать";
-        QTest::newRow("repeated phrase") << "это самое это самое"
-                                         << "это самое";
-        QTest::newRow("repeat in another case") << "Я я Я пойду"
-                                                << "Я пойду";
-        QTest::newRow("long words are no stutter") << "хлеб хлеб"
-                                                   << "хлеб хлеб";
+        QTest::newRow("stutter: repeated short words") << "я я пойду в в магазин"
+                                                       << "я пойду в магазин";
+        QTest::newRow("stutter: repeat after a comma") << "мы, мы пойдём"
+                                                       << "мы пойдём";
+        QTest::newRow("stutter: repeated бы") << "я хотел бы бы сказать"
+                                              << "я хотел бы сказать";
+        QTest::newRow("stutter: repeated phrase") << "это самое это самое"
+                                                  << "это самое";
+        QTest::newRow("stutter: repeat in another case") << "Я я Я пойду"
+                                                         << "Я пойду";
+        QTest::newRow("stutter: long words are no stutter") << "хлеб хлеб"
+                                                            << "хлеб хлеб";
 
         // Self-corrections.
-        QTest::newRow("place inside") << "встретимся в среду, нет, в четверг"
-                                      << "встретимся в четверг";
-        QTest::newRow("place at the start") << "В среду, нет, в четверг"
-                                            << "В четверг";
-        QTest::newRow("two retraction words") << "приду к пяти, ой, нет, к шести часам"
-                                              << "приду к шести часам";
-        QTest::newRow("точнее") << "в пять, нет, точнее в шесть"
-                                << "В шесть";
-        QTest::newRow("other preposition") << "в среду, нет, на четверг"
-                                           << "в среду, нет, на четверг";
-        QTest::newRow("во after в") << "живу в Москве, вернее во Владимире"
-                                    << "живу во Владимире";
-        QTest::newRow("value inside") << "Купи пять, нет, шесть яблок."
-                                      << "Купи шесть яблок.";
-        QTest::newRow("value at the start") << "Пять, нет, шесть яблок"
-                                            << "Шесть яблок";
-        QTest::newRow("day word") << "завтра, нет, послезавтра"
-                                  << "Послезавтра";
-        QTest::newRow("или before the retraction") << "пять, или нет, шесть"
-                                                   << "пять, или нет, шесть";
-        QTest::newRow("numerals and times") << "в 5:30, ой, в смысле в 6:15 утра"
-                                            << "В 6:15 утра";
-        QTest::newRow("several numerals") << "купил двадцать пять, я имею в виду тридцать два"
-                                          << "купил тридцать два";
-        QTest::newRow("second correction inside") << "пять, нет, шесть, нет, семь"
-                                                  << "Семь";
+        QTest::newRow("correction: place inside") << "встретимся в среду, нет, в четверг"
+                                                  << "встретимся в четверг";
+        QTest::newRow("correction: place at the start") << "В среду, нет, в четверг"
+                                                        << "В четверг";
+        QTest::newRow("correction: two retraction words") << "приду к пяти, ой, нет, к шести часам"
+                                                          << "приду к шести часам";
+        QTest::newRow("correction: точнее") << "в пять, нет, точнее в шесть"
+                                            << "В шесть";
+        QTest::newRow("correction: other preposition") << "в среду, нет, на четверг"
+                                                       << "в среду, нет, на четверг";
+        QTest::newRow("correction: во after в") << "живу в Москве, вернее во Владимире"
+                                                << "живу во Владимире";
+        QTest::newRow("correction: value inside") << "Купи пять, нет, шесть яблок."
+                                                  << "Купи шесть яблок.";
+        QTest::newRow("correction: value at the start") << "Пять, нет, шесть яблок"
+                                                        << "Шесть яблок";
+        QTest::newRow("correction: day word") << "завтра, нет, послезавтра"
+                                              << "Послезавтра";
+        QTest::newRow("correction: или before the retraction") << "пять, или нет, шесть"
+                                                               << "пять, или нет, шесть";
+        QTest::newRow("correction: numerals and times") << "в 5:30, ой, в смысле в 6:15 утра"
+                                                        << "В 6:15 утра";
+        QTest::newRow("correction: several numerals") << "купил двадцать пять, я имею в виду тридцать два"
+                                                      << "купил тридцать два";
+        QTest::newRow("correction: second correction inside") << "пять, нет, шесть, нет, семь"
+                                                              << "Семь";
 
         // Punctuation and spacing.
-        QTest::newRow("spaces before punctuation") << "Текст , с пробелом ."
-                                                   << "Текст, с пробелом.";
-        QTest::newRow("run of commas") << "а,, б"
-                                       << "а, б";
-        QTest::newRow("comma before a full stop") << "слово ,."
-                                                  << "слово.";
-        QTest::newRow("run of spaces") << "а   б"
-                                       << "а б";
-        QTest::newRow("tabs") << "а\t\tб\tв"
-                              << "а б\tв";
-        QTest::newRow("line breaks stay") << "первая строка\n\nвторая"
-                                          << "первая строка\n\nвторая";
-        QTest::newRow("trimmed") << " \n\t привет \u00a0\n"
-                                 << "привет";
+        QTest::newRow("punctuation: spaces before punctuation") << "Текст , с пробелом ."
+                                                                << "Текст, с пробелом.";
+        QTest::newRow("punctuation: run of commas") << "а,, б"
+                                                    << "а, б";
+        QTest::newRow("punctuation: comma before a full stop") << "слово ,."
+                                                               << "слово.";
+        QTest::newRow("punctuation: run of spaces") << "а   б"
+                                                    << "а б";
+        QTest::newRow("punctuation: tabs") << "а\t\tб\tв"
+                                           << "а б\tв";
+        QTest::newRow("punctuation: line breaks stay") << "первая строка\n\nвторая"
+                                                       << "первая строка\n\nвторая";
+        QTest::newRow("punctuation: trimmed") << " \n\t привет \u00a0\n"
+                                              << "привет";
 
         // Edges.
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("only a hesitation") << "эээ"
-                                           << "";
-        QTest::newRow("lone ну") << "ну"
-                                 << "ну";
-        QTest::newRow("sentence after any end") << "Ну. Э-э, да."
-                                                << "Ну. Да.";
-        QTest::newRow("Latin after a removed start") << "ну, ok"
-                                                     << "ok";
-        QTest::newRow("markers in the input") << "\x01\x01привет\x01"
-                                              << "Привет";
-        QTest::newRow("number after a removed start") << "Ну, 5 минут"
-                                                      << "5 минут";
+        QTest::newRow("edge: empty") << ""
+                                     << "";
+        QTest::newRow("edge: only a hesitation") << "эээ"
+                                                 << "";
+        QTest::newRow("edge: lone ну") << "ну"
+                                       << "ну";
+        QTest::newRow("edge: sentence after any end") << "Ну. Э-э, да."
+                                                      << "Ну. Да.";
+        QTest::newRow("edge: Latin after a removed start") << "ну, ok"
+                                                           << "ok";
+        QTest::newRow("edge: markers in the input") << "\x01\x01привет\x01"
+                                                    << "Привет";
+        QTest::newRow("edge: number after a removed start") << "Ну, 5 минут"
+                                                            << "5 минут";
 
         // Rules working together.
-        QTest::newRow("everything at once")
+        QTest::newRow("combined: everything at once")
             << "Ну, э-э, мы мы встретимся , как бы , в среду, нет, в четверг , в пять, ой, в шесть, вот."
             << "Мы встретимся в четверг, в шесть.";
-        QTest::newRow("sentences cleaned one by one") << "Э-э, да. Ну, хорошо! Короче, пять, нет, шесть."
-                                                      << "Да. Хорошо! Шесть.";
-        QTest::newRow("clean then a list")
+        QTest::newRow("combined: sentences cleaned one by one") << "Э-э, да. Ну, хорошо! Короче, пять, нет, шесть."
+                                                                << "Да. Хорошо! Шесть.";
+        QTest::newRow("combined: clean then a list")
             << "Ну, нужно, э-э, купить: во-первых, хлеб хлеб, во-вторых, молоко, ну, в-третьих, сыр, вот."
             << lines({"Нужно купить:", "1. Хлеб хлеб", "2. Молоко", "3. Сыр"});
     }
