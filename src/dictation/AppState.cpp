@@ -214,7 +214,10 @@ QCoro::Task<> AppState::finishRecognised(QString text)
     parts.overlay->hide();
     if (userSettings.cleanSpeech) {
         const Dictation::Cleaner *cleaner = parts.cleaner.get();
-        text = co_await QtConcurrent::run([cleaner, text] { return cleaner->clean(text); });
+        // Made outside the co_await expression: GCC 12 destroys the temporaries inside one
+        // twice, here the lambda's copy of the text.
+        QFuture<QString> cleaning = QtConcurrent::run([cleaner, text] { return cleaner->clean(text); });
+        text = co_await cleaning;
     }
     if (text.isEmpty()) {
         set(RecordingState::idle, QStringLiteral("Речь не распознана"));
