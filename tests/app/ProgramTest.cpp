@@ -183,6 +183,7 @@ public:
         QVERIFY(process.waitForFinished(15000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
+        qInfo("step: «Выйти из Talvane» ends the process with exit status 0");
     }
 
     QProcess process;
@@ -211,6 +212,12 @@ void saveMenu(const Program &program, const QString &name)
     QVERIFY2(dark > area / 2, qPrintable(QStringLiteral("dark %1 of %2").arg(dark).arg(area)));
     QVERIFY2(light > area / 100, qPrintable(QStringLiteral("light %1 of %2").arg(light).arg(area)));
     program.closeMenu();
+}
+
+// Reports a reached milestone (tests/e2e/run prints them under the test's outcome).
+void step(const char *what)
+{
+    qInfo("step: %s", what);
 }
 
 // Whether the tray icon, as the screen shows it, is drawn in `tint`.
@@ -321,6 +328,7 @@ private Q_SLOTS:
         Program program(buildTreeProgram);
         QTRY_VERIFY_WITH_TIMEOUT(program.trayIcon(), 15000);
         QVERIFY(program.waitForLog(QStringLiteral("Executable: ") + QFileInfo(buildTreeProgram).canonicalFilePath()));
+        step("the build tree's copy starts and its icon appears in the tray");
 
         // The question is a window of the program that takes the keyboard; Return answers its default button.
         QVERIFY(DesktopPeers::waitForActive(program.pid()));
@@ -329,9 +337,11 @@ private Q_SLOTS:
         QVERIFY(program.waitForLog(QStringLiteral("Download of 'tiny' declined")));
         QVERIFY(program.waitForLog(QStringLiteral("State: error — Загрузка модели «tiny» отменена")));
         QVERIFY(!QFile::exists(supportFile(QStringLiteral("models/ggml-tiny.bin"))));
+        step("download question answered «Не сейчас» with Return: status «Загрузка модели «tiny» отменена»");
 
         QVERIFY(iconTinted(program, errorAmber));
         saveMenu(program, QStringLiteral("menu-error"));
+        step("amber icon; a click on it opens the menu (artifacts/menu-error.png)");
         program.quitFromMenu();
     }
 
@@ -345,6 +355,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(program.trayIcon(), 15000);
         QVERIFY(program.waitForLog(QStringLiteral("State: idle — Готово — Alt+Пробел")));
         saveMenu(program, QStringLiteral("menu-idle"));
+        step("synthetic model loaded: idle; the menu opens (artifacts/menu-idle.png)");
 
         const auto target = DesktopPeers::startTextField();
         QVERIFY(target);
@@ -360,7 +371,9 @@ private Q_SLOTS:
             saveArtifact(screen.copy(capsule->adjusted(-24, -24, 24, 24)), QStringLiteral("capsule"));
         });
         QVERIFY(iconTinted(program, recordingRed));
+        step("Alt+Space starts recording: capsule shown, red icon (artifacts/capsule.png)");
         saveMenu(program, QStringLiteral("menu-recording"));
+        step("the menu while recording (artifacts/menu-recording.png)");
         QVERIFY(DesktopPeers::waitForActive(targetPid));
         key(QStringLiteral("alt+space"));
 
@@ -371,9 +384,11 @@ private Q_SLOTS:
         QVERIFY(count > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!target->received().isEmpty(), 5000);
         QCOMPARE(int(target->received().toUcs4().size()), count);
+        step("Alt+Space again: the recognised text is in the target window, as many characters as the status says");
         QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste().value_or("(nothing)"), QByteArray("было в буфере"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!program.capsule(), 5000);
         QVERIFY(!iconTinted(program, recordingRed));
+        step("clipboard restored, capsule gone");
         // The log says how much, never what.
         QVERIFY(!program.log().join(QLatin1Char('\n')).contains(target->received().trimmed()));
         program.quitFromMenu();
@@ -400,6 +415,7 @@ private Q_SLOTS:
         QCOMPARE(target->received(), QString());
         QCOMPARE(DesktopPeers::paste().value_or("(nothing)"), QByteArray("было в буфере"));
         QVERIFY(!program.log().join(QLatin1Char('\n')).contains(QStringLiteral("Transcription")));
+        step("Escape while recording: «Отменено», capsule gone, nothing pasted, clipboard untouched");
         program.quitFromMenu();
     }
 
@@ -419,12 +435,14 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(installed).isExecutable());
         QVERIFY(QFile::exists(prefix.filePath(QStringLiteral("share/applications/talvane.desktop"))));
         QVERIFY(QFile::exists(prefix.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/talvane.svg"))));
+        step("cmake --install puts the program, the desktop entry and the icon in place");
 
         installModel();
         useSettings(R"({"Model": "tiny"})");
         Program program(installed);
         QTRY_VERIFY_WITH_TIMEOUT(program.trayIcon(), 15000);
         QVERIFY(program.waitForLog(QStringLiteral("Executable: ") + QFileInfo(installed).canonicalFilePath()));
+        step("the installed copy starts and its icon appears in the tray");
         QVERIFY(program.waitForLog(QStringLiteral("State: idle — Готово — Alt+Пробел")));
 
         // Idle with no dictation yet: Начать диктовку, Вставлять автоматически, Убирать «эээ»…, Запускать при
@@ -436,9 +454,11 @@ private Q_SLOTS:
             entry.contains(QStringLiteral("\nExec=") + QFileInfo(installed).canonicalFilePath() + QLatin1Char('\n')),
             qPrintable(entry));
         saveMenu(program, QStringLiteral("menu-autostart-on"));
+        step("«Запускать при входе в систему» writes the autostart entry with the installed path");
 
         program.choose(4);
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(autostartEntry()), 5000);
+        step("chosen again, it removes the entry");
         program.quitFromMenu();
     }
 
@@ -459,6 +479,7 @@ private Q_SLOTS:
         QVERIFY(program.menu()); // still open: a submenu opened instead
         program.closeMenu();
         QVERIFY(!QFile::exists(autostartEntry()));
+        step("the item is disabled: no autostart entry");
         program.quitFromMenu();
     }
 };
