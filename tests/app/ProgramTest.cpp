@@ -389,8 +389,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!program.capsule(), 5000);
         QVERIFY(!iconTinted(program, recordingRed));
         step("clipboard restored, capsule gone");
-        // The log says how much, never what.
-        QVERIFY(!program.log().join(QLatin1Char('\n')).contains(target->received().trimmed()));
         program.quitFromMenu();
     }
 
