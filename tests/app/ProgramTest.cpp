@@ -211,6 +211,22 @@ void saveMenu(const Program &program, const QString &name)
     const int area = shot.width() * shot.height();
     QVERIFY2(dark > area / 2, qPrintable(QStringLiteral("dark %1 of %2").arg(dark).arg(area)));
     QVERIFY2(light > area / 100, qPrintable(QStringLiteral("light %1 of %2").arg(light).arg(area)));
+    // Its lines of text: the status line and the 13 items (separators are too thin to count).
+    QList<int> bands;
+    int bandStart = -1;
+    for (int y = 0; y <= shot.height(); ++y) {
+        bool text = false;
+        for (int x = 0; y < shot.height() && x < shot.width() && !text; ++x)
+            text = qGray(shot.pixel(x, y)) > 100;
+        if (text && bandStart < 0)
+            bandStart = y;
+        if (!text && bandStart >= 0) {
+            if (y - bandStart >= 5)
+                bands << y - bandStart;
+            bandStart = -1;
+        }
+    }
+    QVERIFY2(bands.size() == 14, qPrintable(QStringLiteral("%1 lines of text").arg(bands.size())));
     program.closeMenu();
 }
 
