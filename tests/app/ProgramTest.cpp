@@ -76,6 +76,7 @@ public:
         firstLogLine = TestSupport::logLines().size();
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(executable, {});
+        process.waitForStarted(10000); // a program that did not start shows no tray icon: the test fails there
     }
 
     ~Program()
@@ -87,7 +88,6 @@ public:
     }
 
     qint64 pid() const { return process.processId(); }
-    bool running() const { return process.state() == QProcess::Running; }
 
     QStringList log() const { return TestSupport::logLines().mid(firstLogLine); }
 
