@@ -49,6 +49,9 @@ void useDarkAppearance()
     dark.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 125));
     dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 125));
     dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 125));
+    // Fusion etches disabled text with the Light colour; the light theme's white would make disabled menu
+    // items brighter than enabled ones.
+    dark.setColor(QPalette::Disabled, QPalette::Light, base);
     QApplication::setPalette(dark);
 }
 

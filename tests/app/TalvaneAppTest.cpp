@@ -370,6 +370,29 @@ private Q_SLOTS:
                                 "говорите — текст встаёт туда, где курсор."));
     }
 
+    // On the dark menu a disabled item must read as dimmed: darker than an enabled one, never brighter.
+    void disabledItemsLookDimmed()
+    {
+        Rig rig;
+        QMenu *menu = rig.app->menu();
+        menu->adjustSize();
+        const QImage image = menu->grab().toImage();
+        auto brightest = [&](QAction *item) {
+            const QRect row = menu->actionGeometry(item) & image.rect();
+            int most = 0;
+            for (int y = row.top(); y <= row.bottom(); ++y)
+                for (int x = row.left(); x <= row.right(); ++x)
+                    most = std::max(most, qGray(image.pixel(x, y)));
+            return most;
+        };
+        QVERIFY(!rig.app->statusLine->isEnabled());
+        QVERIFY(rig.app->toggleItem->isEnabled());
+        const int disabled = brightest(rig.app->statusLine);
+        const int enabled = brightest(rig.app->toggleItem);
+        QVERIFY2(disabled < enabled * 3 / 4,
+                 qPrintable(QStringLiteral("disabled %1, enabled %2").arg(disabled).arg(enabled)));
+    }
+
     void temporaryPlaces_data()
     {
         QTest::addColumn<QString>("path");
