@@ -196,15 +196,9 @@ int main(int argc, char **argv)
     if (!X11Connection::display() || fifo.isEmpty())
         return fail("needs the desktop test session (an X server and $TALVANE_MIC_FIFO)");
 
-    const QString wav = home.filePath(QStringLiteral("phrase.wav"));
-    const QString raw = home.filePath(QStringLiteral("phrase.raw"));
-    if (!SpeechFixture::speak(wav) ||
-        !SpeechFixture::convert(wav, raw, {"-t", "raw", "-r", "16000", "-c", "1", "-e", "signed", "-b", "16"}))
+    const QByteArray pcm = SpeechFixture::microphonePcm(home.path());
+    if (pcm.isEmpty())
         return fail("espeak-ng or sox failed");
-    QFile rawFile(raw);
-    if (!rawFile.open(QIODevice::ReadOnly))
-        return fail("no speech");
-    const QByteArray pcm = rawFile.readAll();
     if (!SyntheticModel::write(Paths::modelFile("tiny").string(), SyntheticModel::Options{}))
         return fail("the synthetic model could not be written");
 

@@ -1,5 +1,6 @@
 #include "SpeechFixture.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 
@@ -25,6 +26,16 @@ bool speak(const QString &path)
 bool convert(const QString &source, const QString &target, const QStringList &options, const QStringList &effects)
 {
     return run(QStringLiteral("sox"), QStringList{source} + options + QStringList{target} + effects);
+}
+
+QByteArray microphonePcm(const QString &folder)
+{
+    const QString wav = folder + QStringLiteral("/phrase.wav");
+    const QString raw = folder + QStringLiteral("/phrase.raw");
+    if (!speak(wav) || !convert(wav, raw, {"-t", "raw", "-r", "16000", "-c", "1", "-e", "signed", "-b", "16"}))
+        return {};
+    QFile file(raw);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace SpeechFixture

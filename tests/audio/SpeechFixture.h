@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -17,5 +18,9 @@ bool speak(const QString &path);
 // Converts `source` with sox: `options` go before the output file (rate, channels,
 // encoding, remix effects after it are given in `effects`).
 bool convert(const QString &source, const QString &target, const QStringList &options, const QStringList &effects = {});
+
+// The phrase as the virtual microphone takes it (signed 16-bit, mono, 16 kHz), made in
+// `folder`; empty when it could not be made.
+QByteArray microphonePcm(const QString &folder);
 
 } // namespace SpeechFixture
