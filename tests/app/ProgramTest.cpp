@@ -7,6 +7,8 @@
 #include "SyntheticModel.h"
 #include "TestSupport.h"
 
+#include "app/TalvaneApp.h"
+
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -434,7 +436,10 @@ private Q_SLOTS:
     void installedCopyTogglesLaunchAtLogin()
     {
         // Outside temporary folders and outside the build tree: that is where a user installs to.
-        QTemporaryDir prefix(QStringLiteral(TALVANE_BUILD_DIR) + QStringLiteral("-installed-XXXXXX"));
+        QVERIFY(QDir().mkpath(QStringLiteral(TALVANE_TEST_INSTALL_ROOT)));
+        QTemporaryDir prefix(QStringLiteral(TALVANE_TEST_INSTALL_ROOT) + QStringLiteral("/talvane-XXXXXX"));
+        QVERIFY2(!TalvaneApp::runsFromTemporaryPlace(prefix.path() + QStringLiteral("/bin/talvane")),
+                 "the test's install root must not be a temporary place");
         QVERIFY(prefix.isValid());
         QProcess install;
         install.setProcessChannelMode(QProcess::ForwardedChannels);
