@@ -12,14 +12,6 @@
 
 namespace {
 
-float peakOf(const std::vector<float> &samples)
-{
-    float peak = 0;
-    for (float s : samples)
-        peak = std::max(peak, std::fabs(s));
-    return peak;
-}
-
 bool logHas(const QString &message)
 {
     for (const QString &line : TestSupport::logLines())
@@ -101,8 +93,8 @@ private Q_SLOTS:
         QCOMPARE(take.kind, Take::Kind::audio);
         // The take is what was played: same length, and its peak raised to 0.95 by the same gain.
         QCOMPARE(take.samples.size(), playedSamples.size());
-        const float gain = std::min(0.95f / peakOf(playedSamples), 25.0f);
-        QVERIFY(std::fabs(peakOf(take.samples) - peakOf(playedSamples) * gain) < 1e-4f);
+        const float gain = std::min(0.95f / SpeechFixture::peakOf(playedSamples), 25.0f);
+        QVERIFY(std::fabs(SpeechFixture::peakOf(take.samples) - SpeechFixture::peakOf(playedSamples) * gain) < 1e-4f);
         for (size_t i = 0; i < take.samples.size(); i += 997)
             QVERIFY(std::fabs(take.samples[i] - playedSamples[i] * gain) < 1e-4f);
     }

@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
+
 namespace SpeechFixture {
 
 bool run(const QString &program, const QStringList &arguments)
@@ -36,6 +39,14 @@ QByteArray microphonePcm(const QString &folder)
         return {};
     QFile file(raw);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+float peakOf(const std::vector<float> &samples)
+{
+    float peak = 0;
+    for (float s : samples)
+        peak = std::max(peak, std::fabs(s));
+    return peak;
 }
 
 } // namespace SpeechFixture

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 // Russian speech made at test time with espeak-ng, converted with sox.
 namespace SpeechFixture {
 
@@ -22,5 +24,8 @@ bool convert(const QString &source, const QString &target, const QStringList &op
 // The phrase as the virtual microphone takes it (signed 16-bit, mono, 16 kHz), made in
 // `folder`; empty when it could not be made.
 QByteArray microphonePcm(const QString &folder);
+
+// The largest absolute sample value.
+float peakOf(const std::vector<float> &samples);
 
 } // namespace SpeechFixture
