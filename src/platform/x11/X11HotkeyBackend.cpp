@@ -1,5 +1,6 @@
 #include "platform/x11/X11HotkeyBackend.h"
 
+#include "platform/Log.h"
 #include "platform/x11/X11Connection.h"
 
 #include <QChar>
@@ -12,6 +13,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 // A grab another client holds fails with BadAccess, which is what the seam calls taken.
 static_assert(HotkeyBackend::taken == XCB_ACCESS);
@@ -49,18 +53,42 @@ uint16_t numLockMask(Display *dpy)
     return maskOf(dpy, XK_Num_Lock);
 }
 
-uint16_t x11Modifiers(Display *dpy, Qt::KeyboardModifiers modifiers)
+// The modifier bits of `modifiers` in this keyboard map; absent when one of them has no bit (an Alt key that
+// is not a modifier), since a grab without it would take the key with fewer modifiers than asked.
+std::optional<uint16_t> x11Modifiers(Display *dpy, Qt::KeyboardModifiers modifiers)
 {
     uint16_t mask = 0;
     if (modifiers & Qt::ShiftModifier)
         mask |= XCB_MOD_MASK_SHIFT;
     if (modifiers & Qt::ControlModifier)
         mask |= XCB_MOD_MASK_CONTROL;
-    if (modifiers & Qt::AltModifier)
-        mask |= maskOf(dpy, XK_Alt_L);
-    if (modifiers & Qt::MetaModifier)
-        mask |= maskOf(dpy, XK_Super_L);
+    const std::pair<Qt::KeyboardModifier, KeySym> mapped[] = {{Qt::AltModifier, XK_Alt_L},
+                                                              {Qt::MetaModifier, XK_Super_L}};
+    for (const auto &[modifier, keysym] : mapped) {
+        if (!(modifiers & modifier))
+            continue;
+        const uint16_t bit = maskOf(dpy, keysym);
+        if (bit == 0) {
+            Log::write("INFO", std::string("X11HotkeyBackend: ") + XKeysymToString(keysym) +
+                                   " is no modifier in this keyboard map — the key is not grabbed");
+            return std::nullopt;
+        }
+        mask |= bit;
+    }
     return mask;
+}
+
+// The exact modifier states a grab of `mask` must cover so that Caps Lock and Num Lock do not matter, each once.
+std::vector<uint16_t> lockVariants(Display *dpy, uint16_t mask)
+{
+    const uint16_t numLock = numLockMask(dpy);
+    std::vector<uint16_t> variants;
+    for (const uint16_t lock : {uint16_t(0), uint16_t(XCB_MOD_MASK_LOCK), numLock, uint16_t(XCB_MOD_MASK_LOCK | numLock)}) {
+        const uint16_t variant = mask | lock;
+        if (std::find(variants.begin(), variants.end(), variant) == variants.end())
+            variants.push_back(variant);
+    }
+    return variants;
 }
 
 KeySym keysymOf(Qt::Key key)
@@ -114,26 +142,20 @@ int X11HotkeyBackend::registerKey(int id, Qt::Key key, Qt::KeyboardModifiers mod
     if (keycode == 0)
         return unavailable;
 
-    const uint16_t mask = x11Modifiers(dpy, modifiers);
-    const uint16_t numLock = numLockMask(dpy);
-    const uint16_t locks[] = {0, XCB_MOD_MASK_LOCK, numLock, uint16_t(XCB_MOD_MASK_LOCK | numLock)};
-    std::vector<uint16_t> done;
-    for (const uint16_t lock : locks) {
-        if (lock == numLock && numLock == 0)
-            continue; // no Num Lock in this keyboard map: the plain variants cover it
-        const uint16_t variant = mask | lock;
-        if (std::find(done.begin(), done.end(), variant) != done.end())
-            continue;
-        const int status = grabKey(conn, keycode, variant);
+    const std::optional<uint16_t> mask = x11Modifiers(dpy, modifiers);
+    if (!mask)
+        return unavailable;
+    Grab grab{id, keycode, *mask, lockVariants(dpy, *mask)};
+    for (size_t i = 0; i < grab.variants.size(); ++i) {
+        const int status = grabKey(conn, keycode, grab.variants[i]);
         if (status != 0) {
-            for (const uint16_t grabbed : done)
-                xcb_ungrab_key(conn, keycode, X11Connection::rootWindow(), grabbed);
+            for (size_t j = 0; j < i; ++j)
+                xcb_ungrab_key(conn, keycode, X11Connection::rootWindow(), grab.variants[j]);
             xcb_flush(conn);
             return status;
         }
-        done.push_back(variant);
     }
-    grabs.push_back(Grab{id, keycode, mask});
+    grabs.push_back(std::move(grab));
     return 0;
 }
 
@@ -151,14 +173,11 @@ void X11HotkeyBackend::unregisterKey(int id)
 
 void X11HotkeyBackend::ungrab(const Grab &grab)
 {
-    Display *dpy = X11Connection::display();
     xcb_connection_t *conn = X11Connection::connection();
-    if (!dpy || !conn)
+    if (!conn)
         return;
-    const uint16_t numLock = numLockMask(dpy);
-    for (const uint16_t lock :
-         {uint16_t(0), uint16_t(XCB_MOD_MASK_LOCK), numLock, uint16_t(XCB_MOD_MASK_LOCK | numLock)})
-        xcb_ungrab_key(conn, grab.keycode, X11Connection::rootWindow(), grab.modifiers | lock);
+    for (const uint16_t variant : grab.variants)
+        xcb_ungrab_key(conn, grab.keycode, X11Connection::rootWindow(), variant);
     xcb_flush(conn);
 }
 

@@ -10,8 +10,9 @@
 #include <vector>
 
 // Hot keys as passive key grabs on the root window. A grab covers one exact modifier state, so each key is
-// grabbed four times: plain, with Caps Lock, with Num Lock and with both. Another client's grab of any of them
-// fails the registration (BadAccess) and the variants already grabbed are let go.
+// grabbed plain, with Caps Lock, with Num Lock and with both (fewer when the keyboard map has no Num Lock).
+// Another client's grab of any of them fails the registration (BadAccess) and the variants already grabbed
+// are let go; so does a modifier the keyboard map lacks.
 class X11HotkeyBackend : public QObject, public HotkeyBackend, private QAbstractNativeEventFilter
 {
     Q_OBJECT
@@ -23,7 +24,7 @@ public:
     int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) override;
     void unregisterKey(int id) override;
 
-    // Status of registerKey when there is no X server, or the key has no key code in the keyboard map.
+    // Status of registerKey when there is no X server, or the key or a modifier is missing from the keyboard map.
     static constexpr int unavailable = -1;
 
 private:
@@ -32,6 +33,7 @@ private:
         int id;
         xcb_keycode_t keycode;
         uint16_t modifiers;
+        std::vector<uint16_t> variants; // the modifier states grabbed
         xcb_timestamp_t lastRelease = 0;
     };
 
