@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace {
@@ -92,25 +93,56 @@ QString Settings::path()
     return QString::fromStdString((Paths::supportDir() / "settings.json").string());
 }
 
+namespace {
+
+QByteArray readAll(const QString &file)
+{
+    if (QFileInfo(file).isDir())
+        throw std::runtime_error("it is a folder, not a file");
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        throw std::runtime_error(in.errorString().toStdString());
+    QByteArray data = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        throw std::runtime_error(in.errorString().toStdString());
+    return data;
+}
+
+// A file that cannot be read as settings is the user's hand edit with a slip in it: before
+// it is replaced, it moves aside so that the edit can be mended rather than lost.
+void keepUnreadable(const QString &file)
+{
+    if (!QFileInfo(file).isFile())
+        return;
+    try {
+        decode(readAll(file));
+        return;
+    } catch (const std::exception &) {
+    }
+    const QString aside = file + QStringLiteral(".bad");
+    std::error_code failed;
+    std::filesystem::remove_all(aside.toStdString(), failed);
+    std::filesystem::rename(file.toStdString(), aside.toStdString(), failed);
+    if (failed)
+        log("ERROR", QStringLiteral("Settings: could not keep the unreadable %1 as %2: %3")
+                         .arg(file, aside, QString::fromStdString(failed.message())));
+    else
+        log("INFO", QStringLiteral("Settings: kept the unreadable %1 as %2").arg(file, aside));
+}
+
+} // namespace
+
 Settings Settings::load()
 {
     const QString file = path();
-    const QFileInfo info(file);
-    if (!info.exists()) {
+    if (!QFileInfo::exists(file)) {
         log("INFO", QStringLiteral("No settings file at %1 — using defaults").arg(file));
         return {};
     }
     Settings settings;
     QByteArray data;
     try {
-        if (info.isDir())
-            throw std::runtime_error("it is a folder, not a file");
-        QFile in(file);
-        if (!in.open(QIODevice::ReadOnly))
-            throw std::runtime_error(in.errorString().toStdString());
-        data = in.readAll();
-        if (in.error() != QFileDevice::NoError)
-            throw std::runtime_error(in.errorString().toStdString());
+        data = readAll(file);
         settings = decode(data);
     } catch (const std::exception &e) {
         log("ERROR", QStringLiteral("Settings load from %1 failed, using defaults: %2")
@@ -161,6 +193,7 @@ QByteArray Settings::encoded() const
 
 void Settings::save() const
 {
+    keepUnreadable(path());
     QSaveFile out(path());
     const QByteArray bytes = encoded();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())

@@ -35,6 +35,7 @@ private Q_SLOTS:
     {
         QDir(Settings::path()).removeRecursively();
         QFile::remove(Settings::path());
+        QFile::remove(Settings::path() + QStringLiteral(".bad"));
         newLogLines();
     }
 
@@ -81,7 +82,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(Settings::path()), json); // no migration: not rewritten
     }
 
-    void badFilesGiveDefaultsAndStayUntouched_data()
+    void badFilesGiveDefaultsAndAreKeptAside_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("invalid json") << QByteArray("{\"Model\": ");
@@ -97,7 +98,7 @@ private Q_SLOTS:
         QTest::newRow("10 MB of garbage") << garbage;
     }
 
-    void badFilesGiveDefaultsAndStayUntouched()
+    void badFilesGiveDefaultsAndAreKeptAside()
     {
         QFETCH(QByteArray, content);
         writeFile(Settings::path(), content);
@@ -110,6 +111,12 @@ private Q_SLOTS:
                              }),
                  qPrintable(lines.join('\n')));
         QCOMPARE(readFile(Settings::path()), content);
+        // The first change made in the menu keeps the hand edit beside the new file.
+        Settings changed = Settings::load();
+        changed.autoPaste = false;
+        changed.save();
+        QCOMPARE(readFile(Settings::path() + QStringLiteral(".bad")), content);
+        QCOMPARE(Settings::load(), changed);
     }
 
     void folderInPlaceOfTheFile()
