@@ -47,7 +47,7 @@ public:
     {
         return engine.transcribe(std::move(samples), std::move(language), std::move(prompt));
     }
-    void abort() override { engine.abortFlag().set(true); }
+    void abort() override { engine.abort(); }
     QCoro::Task<> download(QUrl from, QString to, std::function<void(int)> progress) override
     {
         return TranscriptionEngine::download(std::move(from), std::move(to), std::move(progress));

@@ -38,10 +38,6 @@ void logSink(ggml_log_level level, const char *text, void *)
         info(QStringLiteral("whisper: ") + line);
 }
 
-bool abortCallback(void *data)
-{
-    return data != nullptr && static_cast<const AbortFlag *>(data)->get();
-}
 
 // The noise markers whisper writes for silence, music or applause.
 const icu::RegexPattern &tags()
@@ -71,6 +67,16 @@ QString withoutTags(const QString &text)
 }
 
 } // namespace
+
+// What whisper's abort callback polls: the engine's abort count and the one the job was asked under.
+struct TranscriptionEngine::Job
+{
+    const std::atomic<quint64> *aborts;
+    quint64 askedAt;
+
+    bool cancelled() const { return aborts->load() != askedAt; }
+    static bool poll(void *job) { return job != nullptr && static_cast<const Job *>(job)->cancelled(); }
+};
 
 struct TranscriptionEngine::Outcome
 {
@@ -174,9 +180,9 @@ QCoro::Task<QString> TranscriptionEngine::transcribe(std::vector<float> samples,
 {
     if (!isLoaded())
         throw EngineError::notLoaded();
-    abort.set(false);
-    QFuture<Outcome> work = QtConcurrent::run(&queue, [this, samples = std::move(samples), language, prompt] {
-        return transcribeOnWorker(samples, language, prompt);
+    const Job job{&aborts, aborts.load()};
+    QFuture<Outcome> work = QtConcurrent::run(&queue, [this, job, samples = std::move(samples), language, prompt] {
+        return transcribeOnWorker(job, samples, language, prompt);
     });
     const Outcome outcome = co_await work;
     switch (outcome.kind) {
@@ -188,9 +194,11 @@ QCoro::Task<QString> TranscriptionEngine::transcribe(std::vector<float> samples,
     co_return outcome.text;
 }
 
-TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const std::vector<float> &samples,
+TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const Job &job, const std::vector<float> &samples,
                                                                      const QString &language, const QString &prompt)
 {
+    if (job.cancelled())
+        return {Outcome::Kind::cancelled, 0, {}};
     whisper_context *ctx = nullptr;
     {
         std::lock_guard guard(stateLock);
@@ -211,15 +219,15 @@ TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const std::
     params.print_realtime = false;
     params.print_timestamps = false;
     params.beam_search.beam_size = 5;
-    params.abort_callback = abortCallback;
-    params.abort_callback_user_data = &abort;
+    params.abort_callback = &Job::poll;
+    params.abort_callback_user_data = const_cast<Job *>(&job);
     const QByteArray languageBytes = language.toUtf8();
     params.language = languageBytes.constData();
     const QByteArray promptBytes = prompt.trimmed().toUtf8();
     params.initial_prompt = promptBytes.isEmpty() ? nullptr : promptBytes.constData();
 
     const int code = whisper_full(ctx, params, samples.data(), static_cast<int>(samples.size()));
-    if (abort.get())
+    if (job.cancelled())
         return {Outcome::Kind::cancelled, 0, {}};
     if (code != 0)
         return {Outcome::Kind::failed, code, {}};

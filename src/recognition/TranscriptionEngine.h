@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <QThreadPool>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -13,30 +14,9 @@
 
 struct whisper_context;
 
-// The cancel request for a running recognition, shared by the engine, its owner (which
-// sets it) and whisper's worker threads (which poll it).
-class AbortFlag
-{
-public:
-    void set(bool abort)
-    {
-        std::lock_guard guard(lock);
-        value = abort;
-    }
-    bool get() const
-    {
-        std::lock_guard guard(lock);
-        return value;
-    }
-
-private:
-    mutable std::mutex lock;
-    bool value = false;
-};
-
 // Local speech recognition with a whisper model file. Every whisper call runs on one
 // serial worker thread, in the order asked; the coroutines suspend their caller meanwhile.
-// Errors are EngineError; a recognition cancelled through abortFlag() throws Cancelled.
+// Errors are EngineError; a recognition cancelled through abort() throws Cancelled.
 class TranscriptionEngine
 {
 public:
@@ -65,9 +45,11 @@ public:
     // Downloads a model file to `to` (see ModelDownloader); `progress` gets whole percents.
     static QCoro::Task<void> download(QUrl from, QString to, std::function<void(int)> progress);
 
+    // Cancels every recognition asked for so far, running or still queued; later ones run.
+    void abort() { aborts.fetch_add(1); }
+
     bool isLoaded() const;
     std::optional<QString> loadedModel() const;
-    AbortFlag &abortFlag() { return abort; }
 
     // Threads whisper uses for one recognition (default: threadCountFor the machine).
     void setThreadCount(int count) { threads = count; }
@@ -80,14 +62,18 @@ public:
 
 private:
     struct Outcome;
+    struct Job;
 
     bool loadOnWorker(const QString &path, const QString &name);
-    Outcome transcribeOnWorker(const std::vector<float> &samples, const QString &language, const QString &prompt);
+    Outcome transcribeOnWorker(const Job &job, const std::vector<float> &samples, const QString &language,
+                               const QString &prompt);
     void freeOnWorker();
 
     QThreadPool queue;
-    AbortFlag abort;
-    int threads;
+    // Counts abort() calls: a recognition is cancelled once the count has moved past the
+    // value it was asked under, so a later recognition can never undo an earlier cancel.
+    std::atomic<quint64> aborts{0};
+    std::atomic<int> threads; // set by the owner, read on the worker
 
     mutable std::mutex stateLock; // written on the worker, read by the owner
     whisper_context *context = nullptr;
