@@ -153,7 +153,7 @@ QCoro::Task<> AppState::startRecording()
 
 QCoro::Task<bool> AppState::ensureCloudKey(bool)
 {
-    if (!parts.keys->key().isEmpty())
+    if (!parts.keys->current().key.isEmpty())
         co_return true;
     set(RecordingState::loading, QStringLiteral("Получаю ключ облака…"));
     const bool fetched = co_await parts.keys->fetch();
@@ -197,7 +197,8 @@ QCoro::Task<QString> AppState::recognise(std::vector<float> samples)
     if (userSettings.engine != QLatin1String("cloud"))
         co_return co_await parts.engine->transcribe(std::move(samples), language, prompt);
 
-    const RemoteEndpoint endpoint = RemoteEndpoint::nimbrel(parts.keys->serviceUrl(), parts.keys->key());
+    const CloudAccess access = parts.keys->current();
+    const RemoteEndpoint endpoint = RemoteEndpoint::nimbrel(access.serviceUrl, access.key);
     cloudInFlight = true;
     try {
         QString text = co_await parts.cloud->transcribe(std::move(samples), endpoint, language, prompt);

@@ -102,14 +102,10 @@ QUrl CloudKeyFile::defaultServiceUrl()
     return QUrl(QStringLiteral("https://api.nimbrel.cloud"));
 }
 
-QString CloudKeyFile::key() const
+CloudAccess CloudKeyFile::current() const
 {
-    return read().key;
-}
-
-QUrl CloudKeyFile::serviceUrl() const
-{
-    return read().url;
+    const Contents contents = read();
+    return {contents.key, contents.url};
 }
 
 QCoro::Task<bool> CloudKeyFile::fetch()

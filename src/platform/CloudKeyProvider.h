@@ -4,6 +4,14 @@
 #include <QUrl>
 #include <qcorotask.h>
 
+// The key held now and the cloud recogniser's base address (without /v1/…) it belongs to,
+// taken together so that a key is never sent to an address from another version of them.
+struct CloudAccess
+{
+    QString key; // empty when there is none
+    QUrl serviceUrl;
+};
+
 // Holds and issues the per-device key for the cloud recogniser, and the recogniser's
 // address. The dictation controller asks for the key before every cloud recognition.
 class CloudKeyProvider
@@ -11,14 +19,11 @@ class CloudKeyProvider
 public:
     virtual ~CloudKeyProvider() = default;
 
-    // The key held now; empty when there is none.
-    virtual QString key() const = 0;
+    virtual CloudAccess current() const = 0;
     // Obtains a key; true when one is held afterwards.
     virtual QCoro::Task<bool> fetch() = 0;
     // True when the last fetch failed because the service could not be reached.
     virtual bool unreachable() const = 0;
-    // The cloud recogniser's base address (without /v1/…).
-    virtual QUrl serviceUrl() const = 0;
 };
 
 // The key and address in cloud.json in the support folder, {"URL": "…", "Key": "…"}, a
@@ -27,14 +32,13 @@ public:
 class CloudKeyFile : public CloudKeyProvider
 {
 public:
-    QString key() const override;
+    CloudAccess current() const override;
     // Re-reads the file and logs what it found. A missing file is created as a template
     // (empty key, default address) so the user finds where the key goes; a file others
     // may read is restricted to its owner.
     QCoro::Task<bool> fetch() override;
     // The key never comes over the network, so a fetch never fails for lack of one.
     bool unreachable() const override { return false; }
-    QUrl serviceUrl() const override;
 
     static QString path();
     static QUrl defaultServiceUrl();

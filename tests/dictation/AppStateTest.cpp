@@ -230,6 +230,8 @@ private Q_SLOTS:
         rig.app->settings().engine = QStringLiteral("cloud");
         rig.app->settings().language = QStringLiteral("en");
         rig.app->settings().prompt = QStringLiteral("Kubernetes");
+        // Key and address come from one reading of the key file, even while it is edited.
+        rig.s.keyFileEdit = {QStringLiteral("edited-key"), QUrl(QStringLiteral("https://edited.example.test"))};
         rig.app->toggle();
         QTRY_VERIFY(rig.settled() && rig.app->state() == RecordingState::idle);
         QCOMPARE(rig.s.cloudCalls, 1);

@@ -64,7 +64,7 @@ private Q_SLOTS:
     void missingFileBecomesAPrivateTemplate()
     {
         CloudKeyFile provider;
-        QCOMPARE(provider.key(), QString());
+        QCOMPARE(provider.current().key, QString());
         QVERIFY(!QFile::exists(CloudKeyFile::path())); // reading alone creates nothing
         QVERIFY(!fetch(provider));
         QVERIFY(!provider.unreachable());
@@ -75,7 +75,7 @@ private Q_SLOTS:
         const QStringList log = newLogLines();
         QVERIFY(log.last().endsWith(
             u"[INFO] Cloud key: no key file — created %1 for the device key"_qs.arg(CloudKeyFile::path())));
-        QCOMPARE(provider.serviceUrl(), QUrl(u"https://api.nimbrel.cloud"_qs));
+        QCOMPARE(provider.current().serviceUrl, QUrl(u"https://api.nimbrel.cloud"_qs));
     }
 
     void filledInKeyIsUsed()
@@ -87,15 +87,15 @@ private Q_SLOTS:
         json.insert(u"URL"_qs, u"https://eu.nimbrel.example/base"_qs);
         write(QJsonDocument(json).toJson());
 
-        QCOMPARE(provider.key(), secret); // read afresh, no fetch needed
+        QCOMPARE(provider.current().key, secret); // read afresh, no fetch needed
         QVERIFY(fetch(provider));
         QVERIFY(!provider.unreachable());
-        QCOMPARE(provider.serviceUrl(), QUrl(u"https://eu.nimbrel.example/base"_qs));
+        QCOMPARE(provider.current().serviceUrl, QUrl(u"https://eu.nimbrel.example/base"_qs));
         QVERIFY(newLogLines().last().endsWith(u"[INFO] Cloud key: read from "_qs + CloudKeyFile::path()));
         QVERIFY(readFile(CloudKeyFile::path()).contains(secret.toUtf8())); // the user's file is left as it is
 
         write(R"({"Key": "replaced"})");
-        QCOMPARE(provider.key(), u"replaced"_qs);
+        QCOMPARE(provider.current().key, u"replaced"_qs);
     }
 
     void malformedFiles_data()
@@ -132,8 +132,8 @@ private Q_SLOTS:
         QFETCH(QString, error);
         write(json);
         CloudKeyFile provider;
-        QCOMPARE(provider.key(), key);
-        QCOMPARE(provider.serviceUrl(), QUrl(url));
+        QCOMPARE(provider.current().key, key);
+        QCOMPARE(provider.current().serviceUrl, QUrl(url));
         QCOMPARE(fetch(provider), !key.isEmpty());
         QCOMPARE(readFile(CloudKeyFile::path()), json); // never rewritten
         const QStringList log = newLogLines();

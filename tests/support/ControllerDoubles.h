@@ -11,6 +11,8 @@
 #include <QObject>
 
 #include <deque>
+#include <tuple>
+#include <utility>
 #include <exception>
 #include <memory>
 
@@ -69,6 +71,8 @@ struct Script
     RemoteEndpoint lastEndpoint;
     // keys
     QString key = QStringLiteral("  device-key\n");
+    QUrl serviceUrl = QUrl(QStringLiteral("https://cloud.example.test/base"));
+    std::optional<std::pair<QString, QUrl>> keyFileEdit;
     bool fetchSucceeds = true, unreachable = false;
     int fetches = 0;
     // paster
@@ -206,8 +210,13 @@ struct FakeCloud : Dictation::CloudRecognizer
 struct FakeKeys : CloudKeyProvider
 {
     explicit FakeKeys(Script &s) : s(s) {}
-    QString key() const override { return s.key; }
-    QUrl serviceUrl() const override { return QUrl(QStringLiteral("https://cloud.example.test/base")); }
+    CloudAccess current() const override
+    {
+        const CloudAccess now{s.key, s.serviceUrl};
+        if (s.keyFileEdit) // the user saves an edit right after this read
+            std::tie(s.key, s.serviceUrl) = *std::exchange(s.keyFileEdit, std::nullopt);
+        return now;
+    }
     QCoro::Task<bool> fetch() override
     {
         ++s.fetches;
