@@ -2,6 +2,7 @@
 
 #include "app/Banner.h"
 #include "platform/Log.h"
+#include "platform/TopLevelTask.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -95,7 +96,7 @@ ReminderNotifier::~ReminderNotifier()
 
 void ReminderNotifier::show(const QString &title, const QString &text, std::optional<ReminderKind> action)
 {
-    QMetaObject::invokeMethod(this, [this, title, text, action] { present(title, text, action); });
+    TopLevelTask::start(this, [this, title, text, action] { return present(title, text, action); });
 }
 
 QCoro::Task<> ReminderNotifier::present(QString title, QString text, std::optional<ReminderKind> action)

@@ -4,13 +4,15 @@
 #include "platform/KeyNames.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/TopLevelTask.h"
 #include "recognition/CloudError.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroFuture>
 #include <QFile>
 #include <QPointer>
+#include <QThread>
 #include <QTextBoundaryFinder>
-#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Dictation;
@@ -27,10 +29,9 @@ void error(const QString &message)
     Log::write("ERROR", message.toStdString());
 }
 
+// A DescribedError's what() is its Russian description.
 QString describe(const std::exception &e)
 {
-    if (const auto *described = dynamic_cast<const DescribedError *>(&e))
-        return described->description();
     return QString::fromUtf8(e.what());
 }
 
@@ -77,27 +78,9 @@ void AppState::set(RecordingState state, const QString &text)
         onChange();
 }
 
-namespace {
-
-// A top-level task: nothing it throws may reach the event loop. The operation is taken by
-// value so that it lives in the coroutine frame, not in a caller that is gone by the time
-// the coroutine resumes.
-QCoro::Task<> runGuarded(std::function<QCoro::Task<>()> operation)
-{
-    try {
-        co_await operation();
-    } catch (const std::exception &e) {
-        error(QStringLiteral("Unexpected failure: ") + describe(e));
-    } catch (...) {
-        error(QStringLiteral("Unexpected failure"));
-    }
-}
-
-} // namespace
-
 void AppState::schedule(std::function<QCoro::Task<>()> operation)
 {
-    QTimer::singleShot(0, this, [operation = std::move(operation)] { runGuarded(operation); });
+    TopLevelTask::start(this, std::move(operation));
 }
 
 void AppState::toggle()

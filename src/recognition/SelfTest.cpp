@@ -3,12 +3,12 @@
 #include "audio/AudioRecorder.h"
 #include "platform/Errors.h"
 #include "platform/Settings.h"
+#include "platform/TopLevelTask.h"
 #include "recognition/TranscriptionEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <whisper.h>
 
@@ -36,7 +36,7 @@ bool silenceGuardHolds()
 
 } // namespace
 
-int run(const QStringList &arguments)
+int run(const QStringList &arguments, const Check &check)
 {
     if (arguments.size() < 2) {
         say(QStringLiteral("usage: Talvane --self-test <model.bin> <audio file> [language]"));
@@ -46,8 +46,16 @@ int run(const QStringList &arguments)
     const QString audio = QFileInfo(arguments[1]).absoluteFilePath();
     const QString language = arguments.size() > 2 ? arguments[2] : QStringLiteral("auto");
     // Started from the event loop, so that a check that ends at once still ends the loop.
-    QTimer::singleShot(
-        0, [=] { check(model, audio, language).then([](bool passed) { QCoreApplication::exit(passed ? 0 : 1); }); });
+    TopLevelTask::start(
+        QCoreApplication::instance(),
+        [=]() -> QCoro::Task<> {
+            const bool passed = co_await check(model, audio, language);
+            QCoreApplication::exit(passed ? 0 : 1);
+        },
+        [](const QString &why) {
+            say(QStringLiteral("SELF-TEST FAILED: ") + why);
+            QCoreApplication::exit(1);
+        });
     return QCoreApplication::exec();
 }
 

@@ -2,10 +2,12 @@
 #include "TestSupport.h"
 
 #include "SyntheticModel.h"
+#include "recognition/SelfTest.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace {
 
@@ -129,6 +131,23 @@ private Q_SLOTS:
         verifyPrologue(run);
         QCOMPARE(run.lines.mid(2), QStringList{"SELF-TEST FAILED: не удалось загрузить ggml-notes.bin"});
         QCOMPARE(run.exitCode, 1);
+    }
+
+    void anyFailureEndsTheRun()
+    {
+        // Whatever the check throws, the run ends with exit code 1 (it used to wait forever
+        // on anything but a DescribedError).
+        for (const std::exception_ptr &thrown :
+             {std::make_exception_ptr(std::bad_alloc()), std::make_exception_ptr(42)}) {
+            QTimer watchdog; // a hung run fails the test instead of blocking it
+            watchdog.callOnTimeout([] { QCoreApplication::exit(99); });
+            watchdog.start(30000);
+            const int code = SelfTest::run({model, speech}, [thrown](QString, QString, QString) -> QCoro::Task<bool> {
+                std::rethrow_exception(thrown);
+                co_return false;
+            });
+            QCOMPARE(code, 1);
+        }
     }
 
     void checkSuite()
