@@ -306,36 +306,26 @@ QCoro::Task<> AppState::prepare(bool interactive)
     }
     const QString file = QString::fromStdString(Paths::modelFile(name.toStdString()).string());
     set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+    std::optional<QString> loadProblem; // why the file there would not load
     try {
         if (QFile::exists(file)) {
             set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
-        } else {
-            const QString folder = QString::fromStdString(Paths::modelsFolder().string());
-            if (!confirmDownload || !confirmDownload(name, Settings::sizeText(name), folder)) {
-                info(QStringLiteral("Download of '%1' declined").arg(name));
-                set(RecordingState::error, QStringLiteral("Загрузка модели «%1» отменена").arg(name));
+            try {
+                co_await parts.engine->load(file, name);
+                set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
                 co_return;
+            } catch (const std::exception &e) {
+                // A damaged or cut-short file: a fresh copy may mend it, so the download is
+                // offered as for a missing one. The old file stays until the new one is complete.
+                loadProblem = describe(e);
+                error(QStringLiteral("Prepare failed: ") + *loadProblem);
             }
-            set(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
-            QPointer<AppState> self(this);
-            // Progress may come from any thread; the status changes on the GUI thread.
-            std::function<void(int)> progress = [self, name](int percent) {
-                if (!self)
-                    return;
-                QMetaObject::invokeMethod(
-                    self.data(),
-                    [self, name, percent] {
-                        if (self)
-                            self->set(RecordingState::loading,
-                                      QStringLiteral("Скачиваю модель %1… %2%").arg(name).arg(percent));
-                    },
-                    Qt::QueuedConnection);
-            };
-            // Arguments are named locals: temporaries inside a co_await expression are
-            // mishandled by some compilers.
-            const QUrl from = userSettings.modelURL();
-            co_await parts.engine->download(from, file, progress);
-            set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+        }
+        const bool downloaded = co_await download(name, file);
+        if (!downloaded) {
+            set(RecordingState::error, loadProblem ? QStringLiteral("Модель не загрузилась: ") + *loadProblem
+                                                   : QStringLiteral("Загрузка модели «%1» отменена").arg(name));
+            co_return;
         }
         co_await parts.engine->load(file, name);
         set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
@@ -343,6 +333,41 @@ QCoro::Task<> AppState::prepare(bool interactive)
         error(QStringLiteral("Prepare failed: ") + describe(e));
         set(RecordingState::error, QStringLiteral("Модель не загрузилась: ") + describe(e));
     }
+}
+
+QCoro::Task<bool> AppState::download(QString name, QString file)
+{
+    const QString folder = QString::fromStdString(Paths::modelsFolder().string());
+    if (!confirmDownload || !confirmDownload(name, Settings::sizeText(name), folder)) {
+        info(QStringLiteral("Download of '%1' declined").arg(name));
+        co_return false;
+    }
+    set(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
+    // Reports come from any thread and are shown on the GUI thread; one that arrives after
+    // the download has ended must not hide its outcome.
+    const auto downloading = std::make_shared<bool>(true);
+    QPointer<AppState> self(this);
+    std::function<void(int)> progress = [self, name, downloading](int percent) {
+        auto show = [self, name, downloading, percent] {
+            if (self && *downloading)
+                self->set(RecordingState::loading, QStringLiteral("Скачиваю модель %1… %2%").arg(name).arg(percent));
+        };
+        QCoreApplication *app = QCoreApplication::instance();
+        if (QThread::currentThread() == app->thread())
+            show();
+        else
+            QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
+    };
+    const QUrl from = userSettings.modelURL();
+    try {
+        co_await parts.engine->download(from, file, progress);
+    } catch (...) {
+        *downloading = false;
+        throw;
+    }
+    *downloading = false;
+    set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
+    co_return true;
 }
 
 QCoro::Task<> AppState::changeModel(QString name)

@@ -80,6 +80,9 @@ public:
     QCoro::Task<bool> ensureCloudKey(bool interactive);
 
 private:
+    // Asks before downloading the model `name` to `file`, then downloads it; false when the
+    // user declined. Throws what the download throws.
+    QCoro::Task<bool> download(QString name, QString file);
     QCoro::Task<QString> recognise(std::vector<float> samples);
     QCoro::Task<> finishRecognised(QString text);
     void failRecognition(std::exception_ptr error);

@@ -522,16 +522,29 @@ private Q_SLOTS:
                })
             << false << QStringList{"loading — Загружаю модель…", "error — Загрузка модели «small» отменена"}
             << "[INFO] Download of 'small' declined";
+        // The outcome is the last status, after every progress report.
         QTest::newRow("local, download fails")
             << Setup([](Script &s, Settings &st) {
                    s.loaded = false;
                    st.model = QStringLiteral("small");
+                   s.downloadPercents = {0, 50};
                    s.downloadError = std::make_exception_ptr(EngineError::downloadFailed(404));
                })
             << false
             << QStringList{"loading — Загружаю модель…", "loading — Скачиваю модель small…",
+                           "loading — Скачиваю модель small… 0%", "loading — Скачиваю модель small… 50%",
                            "error — Модель не загрузилась: сервер ответил HTTP 404"}
             << "[ERROR] Prepare failed: сервер ответил HTTP 404";
+        QTest::newRow("local, broken file, fresh copy downloaded")
+            << Setup([](Script &s, Settings &) {
+                   s.loaded = false;
+                   s.loadError = std::make_exception_ptr(EngineError::loadFailed(QStringLiteral("ggml-tiny.bin")));
+               })
+            << true
+            << QStringList{"loading — Загружаю модель…", "loading — Загружаю модель…",
+                           "loading — Скачиваю модель large-v3-turbo…", "loading — Загружаю модель…",
+                           "idle — Готово — Alt+Пробел"}
+            << "[ERROR] Prepare failed: не удалось загрузить ggml-tiny.bin";
     }
 
     void preparation()
@@ -542,7 +555,8 @@ private Q_SLOTS:
         QFETCH(QString, logged);
         Rig rig;
         setup(rig.s, rig.app->settings());
-        const bool downloadAllowed = QTest::currentDataTag() == QLatin1String("local, download fails");
+        const QByteArray tag = QTest::currentDataTag();
+        const bool downloadAllowed = tag == "local, download fails" || tag.endsWith("fresh copy downloaded");
         if (downloadAllowed)
             rig.app->confirmDownload = [](const QString &, const QString &, const QString &) { return true; };
         const QString file = QString::fromStdString(Paths::modelFile(rig.app->settings().model.toStdString()).string());
