@@ -42,6 +42,9 @@ void use(Seams seams);
 
 // The most bytes of clipboard data one snapshot keeps (64 MiB).
 inline constexpr qint64 snapshotBudget = 67'108'864;
+// How long a snapshot waits for the clipboard's owner in all: a program that is slow or hangs must not hold
+// the paste up for long; what it has not delivered by then is left out of the restore.
+inline constexpr std::chrono::milliseconds snapshotTimeLimit{1000};
 
 // The application in front now, the one a dictation starting now is meant for.
 std::optional<RunningApp> captureTarget();
@@ -57,8 +60,8 @@ void putBack();
 
 // The steps of paste.
 QCoro::Task<bool> focus(std::optional<RunningApp> target);
-bool borrow(const QString &text);
-QList<ClipboardItem> snapshot(const Clipboard &clipboard);
+QCoro::Task<bool> borrow(QString text);
+QCoro::Task<QList<ClipboardItem>> snapshot(const Clipboard &clipboard);
 void putBack(std::chrono::milliseconds after);
 
 } // namespace TextPaster
