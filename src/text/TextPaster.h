@@ -56,6 +56,7 @@ QCoro::Task<PasteResult> paste(QString text, bool paste, std::optional<RunningAp
 void requestAccessibilityIfNeeded();
 
 // Restores the snapshot now, unless the clipboard changed since the paste. The snapshot is used at most once.
+// Also called at quit, so that the user's contents, not the dictation, are what outlives the program.
 void putBack();
 
 // The steps of paste.
