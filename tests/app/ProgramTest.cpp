@@ -433,6 +433,7 @@ private Q_SLOTS:
         QCOMPARE(DesktopPeers::paste(QStringLiteral("text/plain")).value_or("(nothing)"), QByteArray("было в буфере"));
         QCOMPARE(DesktopPeers::paste(QStringLiteral("image/png")), std::optional(png));
         step("SIGTERM during the restore delay: the clipboard manager keeps the user's text and image");
+        manager->close();
     }
 
     void escapeCancelsTheRecording()
