@@ -148,6 +148,8 @@ void TalvaneApp::quitting()
 {
     if (controller)
         controller->close();
+    if (env.returnClipboard)
+        env.returnClipboard();
 }
 
 bool TalvaneApp::askToDownload(const QString &model, const QString &size, const QString &folder)

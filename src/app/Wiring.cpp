@@ -143,6 +143,7 @@ TalvaneApp::Environment desktopEnvironment()
     env.collaborators = desktopCollaborators;
     env.hotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
     env.requestAccessibility = [] { TextPaster::requestAccessibilityIfNeeded(); };
+    env.returnClipboard = [] { TextPaster::putBack(); };
     env.alerts = std::make_unique<MessageBoxAlerts>();
     env.autostartFolder = Autostart::folder();
     env.executable = Autostart::executable();

@@ -1,15 +1,24 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <optional>
+#include <chrono>
 #include <utility>
 
 // One clipboard item: its formats (type identifier -> bytes) in the order the owner offered them.
 using ClipboardItem = QList<std::pair<QString, QByteArray>>;
+
+// The clipboard's contents as far as they could be read, and the types that had to be left out.
+struct ClipboardSnapshot
+{
+    QList<ClipboardItem> items;
+    QList<std::pair<QString, qint64>> tooLarge; // types over the byte limit, not read, with their size (at least)
+    QStringList late;                           // types the owner had not delivered when time was up
+};
 
 // The system clipboard as the paster needs it.
 class Clipboard
@@ -24,10 +33,9 @@ public:
     // clipboard managers' history. Returns whether the clipboard now holds it.
     virtual bool setText(const QString &text, bool transient) = 0;
 
-    virtual int itemCount() const = 0;
-    virtual QStringList types(int item) const = 0;
-    // Absent when the owner cannot deliver the type.
-    virtual std::optional<QByteArray> data(int item, const QString &type) const = 0;
+    // Reads every type of every item without holding up the event loop, giving up on what the owners have not
+    // delivered within `timeLimit`. Types larger than `byteLimit` are not read; types without data are left out.
+    virtual QCoro::Task<ClipboardSnapshot> snapshot(std::chrono::milliseconds timeLimit, qint64 byteLimit) const = 0;
     // Replaces the contents with `items`. Returns whether the clipboard now holds them.
     virtual bool write(const QList<ClipboardItem> &items) = 0;
 };

@@ -131,7 +131,7 @@ QCoro::Task<PasteResult> paste(QString text, bool paste, std::optional<RunningAp
         info(QStringLiteral("TextPaster: target app unavailable — the pasteboard stays as it was"));
         co_return PasteResult::failed;
     }
-    if (!borrow(text)) {
+    if (!co_await borrow(text)) {
         info(QStringLiteral("TextPaster: pasteboard write failed"));
         restoreAtOnce();
         co_return PasteResult::failed;
@@ -174,42 +174,49 @@ QCoro::Task<bool> focus(std::optional<RunningApp> target)
     co_return false;
 }
 
-bool borrow(const QString &text)
+QCoro::Task<bool> borrow(QString text)
 {
     State &s = state();
     Clipboard &clipboard = *s.seams.clipboard;
     // Still our previous dictation on the clipboard: the snapshot from before it is the one to give back.
     if (!s.saved || clipboard.changeCount() != s.ownChangeCount)
-        s.saved = snapshot(clipboard);
+        s.saved = co_await snapshot(clipboard);
 
     clipboard.clear();
     if (!clipboard.setText(text, true))
-        return false;
+        co_return false;
     s.ownChangeCount = clipboard.changeCount();
-    return true;
+    co_return true;
 }
 
-QList<ClipboardItem> snapshot(const Clipboard &clipboard)
+QCoro::Task<QList<ClipboardItem>> snapshot(const Clipboard &clipboard)
 {
+    const ClipboardSnapshot read = co_await clipboard.snapshot(snapshotTimeLimit, snapshotBudget);
+    auto leftBehind = [](const QString &type, qint64 size) {
+        info(QStringLiteral("TextPaster: type %1 left behind, %2 bytes").arg(type).arg(size));
+    };
+    for (const QString &type : read.late)
+        info(QStringLiteral("TextPaster: type %1 left behind, not delivered within %2 ms")
+                 .arg(type)
+                 .arg(snapshotTimeLimit.count()));
+    for (const auto &[type, size] : read.tooLarge)
+        leftBehind(type, size);
+
     QList<ClipboardItem> items;
     qint64 total = 0;
-    const int count = clipboard.itemCount();
-    for (int item = 0; item < count; ++item) {
+    for (const ClipboardItem &item : read.items) {
         ClipboardItem copy;
-        for (const QString &type : clipboard.types(item)) {
-            const std::optional<QByteArray> data = clipboard.data(item, type);
-            if (!data)
-                continue;
-            if (total + data->size() > snapshotBudget) {
-                info(QStringLiteral("TextPaster: type %1 left behind, %2 bytes").arg(type).arg(data->size()));
+        for (const auto &[type, data] : item) {
+            if (total + data.size() > snapshotBudget) {
+                leftBehind(type, data.size());
                 continue;
             }
-            copy.append({type, *data});
-            total += data->size();
+            copy.append({type, data});
+            total += data.size();
         }
         items.append(copy);
     }
-    return items;
+    co_return items;
 }
 
 void putBack(milliseconds after)

@@ -42,6 +42,9 @@ void use(Seams seams);
 
 // The most bytes of clipboard data one snapshot keeps (64 MiB).
 inline constexpr qint64 snapshotBudget = 67'108'864;
+// How long a snapshot waits for the clipboard's owner in all: a program that is slow or hangs must not hold
+// the paste up for long; what it has not delivered by then is left out of the restore.
+inline constexpr std::chrono::milliseconds snapshotTimeLimit{1000};
 
 // The application in front now, the one a dictation starting now is meant for.
 std::optional<RunningApp> captureTarget();
@@ -53,12 +56,13 @@ QCoro::Task<PasteResult> paste(QString text, bool paste, std::optional<RunningAp
 void requestAccessibilityIfNeeded();
 
 // Restores the snapshot now, unless the clipboard changed since the paste. The snapshot is used at most once.
+// Also called at quit, so that the user's contents, not the dictation, are what outlives the program.
 void putBack();
 
 // The steps of paste.
 QCoro::Task<bool> focus(std::optional<RunningApp> target);
-bool borrow(const QString &text);
-QList<ClipboardItem> snapshot(const Clipboard &clipboard);
+QCoro::Task<bool> borrow(QString text);
+QCoro::Task<QList<ClipboardItem>> snapshot(const Clipboard &clipboard);
 void putBack(std::chrono::milliseconds after);
 
 } // namespace TextPaster

@@ -391,9 +391,9 @@ private Q_SLOTS:
         QVERIFY(DesktopPeers::waitForActive(targetPid));
         key(QStringLiteral("alt+space"));
 
-        const auto done = program.waitForLog(QStringLiteral("State: idle — "), 60000);
-        const auto pasted = program.waitForLog(QStringLiteral("State: idle — Вставлено символов: "), 1000);
-        QVERIFY2(pasted, qPrintable(done.value_or(QStringLiteral("no end of the dictation"))));
+        // The status before the dictation was idle too: wait for the paste's own one, show all when it fails.
+        const auto pasted = program.waitForLog(QStringLiteral("State: idle — Вставлено символов: "), 60000);
+        QVERIFY2(pasted, qPrintable(program.log().filter(QStringLiteral("State: ")).join(QLatin1Char('\n'))));
         const int count = pasted->section(QStringLiteral("Вставлено символов: "), 1).toInt();
         QVERIFY(count > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!target->received().isEmpty(), 5000);
@@ -404,6 +404,36 @@ private Q_SLOTS:
         QVERIFY(!iconTinted(program, recordingRed));
         step("clipboard restored, capsule gone");
         program.quitFromMenu();
+    }
+
+    // Quitting while a dictation has the clipboard gives the user's contents back first, so that the clipboard
+    // manager keeps them rather than the dictation.
+    void quittingDuringTheRestoreDelayHandsTheUsersClipboardOn()
+    {
+        installModel();
+        useSettings(R"({"Model": "tiny", "CleanSpeech": false})");
+        const auto manager = DesktopPeers::startClipboardManager();
+        QVERIFY(manager);
+        Program program(buildTreeProgram);
+        QVERIFY(program.waitForLog(QStringLiteral("State: idle — Готово — Alt+Пробел")));
+        const auto target = DesktopPeers::startTextField();
+        QVERIFY(target);
+        targetPid = target->process->processId();
+        const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+        DesktopPeers::copy(
+            {{QStringLiteral("text/plain"), QByteArray("было в буфере")}, {QStringLiteral("image/png"), png}});
+
+        startRecording(program);
+        speak();
+        key(QStringLiteral("alt+space"));
+        QVERIFY(program.waitForLog(QStringLiteral("TextPaster: restoring previous clipboard in"), 60000));
+        program.process.terminate(); // SIGTERM, as at logout
+        QVERIFY(program.process.waitForFinished(15000));
+        QCOMPARE(program.process.exitCode(), 0);
+        QCOMPARE(DesktopPeers::paste(QStringLiteral("text/plain")).value_or("(nothing)"), QByteArray("было в буфере"));
+        QCOMPARE(DesktopPeers::paste(QStringLiteral("image/png")), std::optional(png));
+        step("SIGTERM during the restore delay: the clipboard manager keeps the user's text and image");
+        manager->close();
     }
 
     void escapeCancelsTheRecording()

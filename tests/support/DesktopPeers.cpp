@@ -71,6 +71,34 @@ void copy(const QByteArray &bytes, const QString &type)
     QTRY_VERIFY_WITH_TIMEOUT(clipboardTargets().contains(type), 5000);
 }
 
+void copy(const QList<std::pair<QString, std::optional<QByteArray>>> &types)
+{
+    QStringList arguments{QStringLiteral("own")};
+    for (const auto &[type, bytes] : types) {
+        const QString file = bytes ? scratchFile(QStringLiteral("copy")) : QStringLiteral("-");
+        if (bytes)
+            TestSupport::writeFile(file, *bytes);
+        arguments << type << file;
+    }
+    // It outlives this call, as xclip does: its standard streams must not keep ours open.
+    QProcess peer;
+    peer.setProgram(QStringLiteral(TALVANE_CLIPBOARD_PEER));
+    peer.setArguments(arguments);
+    peer.setStandardOutputFile(QProcess::nullDevice());
+    peer.setStandardErrorFile(QProcess::nullDevice());
+    QVERIFY(peer.startDetached());
+    QTRY_VERIFY_WITH_TIMEOUT(clipboardTargets().contains(types.first().first), 5000);
+}
+
+std::unique_ptr<QProcess> startClipboardManager()
+{
+    auto manager = std::make_unique<QProcess>();
+    manager->start(QStringLiteral(TALVANE_CLIPBOARD_PEER), {QStringLiteral("manager")});
+    if (!manager->waitForReadyRead(5000) || !manager->readAll().startsWith("ready"))
+        return nullptr;
+    return manager;
+}
+
 void emptyClipboard()
 {
     // xdotool has no clipboard command; an xclip that is killed at once leaves the selection without owner.

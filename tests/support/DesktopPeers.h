@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 // Real programs of the desktop session that desktop tests work against: xclip, xdotool, xterm, and the small
 // Qt window with a text field (talvane_paste_target). The event loop keeps running while they work, because
@@ -23,6 +24,12 @@ Output run(const QString &program, const QStringList &arguments, const QByteArra
 
 // Another program copies `bytes` as `type` (xclip, which stays to serve it until someone else copies).
 void copy(const QByteArray &bytes, const QString &type = QStringLiteral("UTF8_STRING"));
+// Another program copies several types at once, in this order (talvane_clipboard_peer, which stays until
+// someone else copies); a type without bytes is offered but never delivered, as by an owner that hangs.
+void copy(const QList<std::pair<QString, std::optional<QByteArray>>> &types);
+// A clipboard manager that keeps the clipboard of programs that exit (talvane_clipboard_peer); ends with the
+// object.
+std::unique_ptr<QProcess> startClipboardManager();
 // Empties the clipboard: a short-lived X client takes it, then exits, leaving no owner.
 void emptyClipboard();
 // What the clipboard holds as `type`; absent when it holds nothing or not that type.

@@ -19,21 +19,20 @@ bool FakeClipboard::setText(const QString &text, bool transient)
     return true;
 }
 
-QStringList FakeClipboard::types(int item) const
+QCoro::Task<ClipboardSnapshot> FakeClipboard::snapshot(std::chrono::milliseconds, qint64 byteLimit) const
 {
-    QStringList result;
-    for (const auto &entry : items.at(item))
-        result.append(entry.first);
-    return result;
-}
-
-std::optional<QByteArray> FakeClipboard::data(int item, const QString &type) const
-{
-    for (const auto &[name, bytes] : items.at(item)) {
-        if (name == type)
-            return bytes;
+    ClipboardSnapshot result;
+    for (const ClipboardItem &item : items) {
+        ClipboardItem copy;
+        for (const auto &[type, bytes] : item) {
+            if (bytes.size() > byteLimit)
+                result.tooLarge.append({type, bytes.size()});
+            else
+                copy.append({type, bytes});
+        }
+        result.items.append(copy);
     }
-    return std::nullopt;
+    co_return result;
 }
 
 bool FakeClipboard::write(const QList<ClipboardItem> &newItems)
@@ -57,7 +56,11 @@ QString FakeClipboard::text() const
 {
     if (items.isEmpty())
         return {};
-    return QString::fromUtf8(data(0, QStringLiteral("text/plain")).value_or(QByteArray()));
+    for (const auto &[type, bytes] : items.first()) {
+        if (type == QLatin1String("text/plain"))
+            return QString::fromUtf8(bytes);
+    }
+    return {};
 }
 
 void FakeWorkspace::activate(const RunningApp &app)

@@ -20,9 +20,7 @@ public:
     qint64 changeCount() const override { return changes; }
     void clear() override;
     bool setText(const QString &text, bool transient) override;
-    int itemCount() const override { return int(items.size()); }
-    QStringList types(int item) const override;
-    std::optional<QByteArray> data(int item, const QString &type) const override;
+    QCoro::Task<ClipboardSnapshot> snapshot(std::chrono::milliseconds timeLimit, qint64 byteLimit) const override;
     bool write(const QList<ClipboardItem> &newItems) override;
 
     // Another program copies `newItems`.

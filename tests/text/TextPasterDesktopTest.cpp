@@ -10,7 +10,9 @@
 
 #include <QBuffer>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QtTest>
 
 using DesktopPeers::Window;
@@ -178,6 +180,8 @@ private Q_SLOTS:
         QTest::newRow("image") << QStringLiteral("image/png") << pngImage();
         QTest::newRow("custom type") << QStringLiteral("application/x-talvane-test")
                                      << QByteArray("\x01\x02\0binary\xff\xfe payload\0", 21);
+        // Over a megabyte: the owner hands it over in parts.
+        QTest::newRow("large") << QStringLiteral("application/x-talvane-large") << pngImage().repeated(20000);
     }
 
     void restoresWhatWasCopiedByteForByte()
@@ -191,6 +195,31 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste(type), std::optional(bytes), restoreTimeout);
         // Restored contents are the user's again: no hint keeps them out of clipboard history.
         QVERIFY(!DesktopPeers::clipboardTargets().contains(QStringLiteral("x-kde-passwordManagerHint")));
+    }
+
+    // An owner that never delivers one of its types: the snapshot gives up on it after about a second instead
+    // of freezing the program for seconds per type, the event loop keeps running, and what came in time returns.
+    void aHungOwnerNeitherFreezesNorLosesTheRest()
+    {
+        const QByteArray png = pngImage();
+        DesktopPeers::copy({{QStringLiteral("text/plain"), QByteArray("fast")},
+                            {QStringLiteral("application/x-never"), std::nullopt},
+                            {QStringLiteral("image/png"), png}});
+        QElapsedTimer sinceTick, took;
+        qint64 longestStall = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        ticker.start(20);
+        sinceTick.start();
+        took.start();
+        QCOMPARE(pasteIntoField(QStringLiteral("w")), PasteResult::pasted);
+        QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
+        QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
+        QVERIFY(fieldReceived(QStringLiteral("w")));
+        QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste(QStringLiteral("image/png")), std::optional(png), restoreTimeout);
+        QCOMPARE(DesktopPeers::paste(QStringLiteral("text/plain")), std::optional<QByteArray>("fast"));
+        QVERIFY(!DesktopPeers::clipboardTargets().contains(QStringLiteral("application/x-never")));
+        QCOMPARE(newLogLines().filter(QStringLiteral("TextPaster: type application/x-never left behind")).size(), 1);
     }
 
     void theDictationStaysOutOfClipboardHistory()

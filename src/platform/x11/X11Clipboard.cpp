@@ -1,8 +1,15 @@
 #include "platform/x11/X11Clipboard.h"
 
+#include "platform/x11/X11ClipboardReader.h"
+#include "platform/x11/X11Connection.h"
+
 #include <QClipboard>
+#include <QCoroFuture>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -12,14 +19,6 @@ constexpr auto managerHint = "x-kde-passwordManagerHint";
 QClipboard *clipboard()
 {
     return QGuiApplication::clipboard();
-}
-
-// Selection targets that describe the selection rather than hold contents (TARGETS, TIMESTAMP, …), legacy
-// targets without a MIME type (STRING, COMPOUND_TEXT, …) that Qt derives again from text/plain when it serves
-// the contents, and the decoded image Qt adds beside every image type, which no X client offered.
-bool isContentType(const QString &type)
-{
-    return type.contains(QLatin1Char('/')) && type != QLatin1String("application/x-qt-image");
 }
 
 } // namespace
@@ -44,35 +43,15 @@ bool X11Clipboard::setText(const QString &text, bool transient)
     return clipboard()->ownsClipboard();
 }
 
-int X11Clipboard::itemCount() const
+QCoro::Task<ClipboardSnapshot> X11Clipboard::snapshot(std::chrono::milliseconds timeLimit, qint64 byteLimit) const
 {
-    const QMimeData *data = clipboard()->mimeData(QClipboard::Clipboard);
-    return data && !types(0).isEmpty() ? 1 : 0;
-}
-
-QStringList X11Clipboard::types(int item) const
-{
-    const QMimeData *data = clipboard()->mimeData(QClipboard::Clipboard);
-    if (item != 0 || !data)
-        return {};
-    QStringList result;
-    for (const QString &type : data->formats()) {
-        if (isContentType(type) && !result.contains(type))
-            result.append(type);
-    }
-    return result;
-}
-
-std::optional<QByteArray> X11Clipboard::data(int item, const QString &type) const
-{
-    const QMimeData *data = clipboard()->mimeData(QClipboard::Clipboard);
-    if (item != 0 || !data || !data->hasFormat(type))
-        return std::nullopt;
-    // Qt gives an empty array when the owner does not deliver; an empty format holds nothing to restore anyway.
-    QByteArray bytes = data->data(type);
-    if (bytes.isEmpty())
-        return std::nullopt;
-    return bytes;
+    Display *display = X11Connection::display();
+    if (!display)
+        co_return ClipboardSnapshot{};
+    const QByteArray name(DisplayString(display));
+    QFuture<ClipboardSnapshot> reading = QtConcurrent::run(
+        [name, timeLimit, byteLimit] { return X11ClipboardReader::read(name, timeLimit, byteLimit); });
+    co_return co_await reading;
 }
 
 bool X11Clipboard::write(const QList<ClipboardItem> &items)

@@ -4,8 +4,10 @@
 
 #include <QObject>
 
-// The CLIPBOARD selection through QClipboard. X11 has one item with many targets; the change count is kept
-// here, since X11 has none: it grows with every change QClipboard reports, ours and other programs'.
+// The CLIPBOARD selection: written through QClipboard, read on a connection of its own off the GUI thread (Qt
+// reads another program's clipboard synchronously, waiting seconds per type for a slow owner). X11 has one item
+// with many targets; the change count is kept here, since X11 has none: it grows with every change QClipboard
+// reports, ours and other programs'.
 class X11Clipboard : public QObject, public Clipboard
 {
     Q_OBJECT
@@ -15,9 +17,7 @@ public:
     qint64 changeCount() const override { return changes; }
     void clear() override;
     bool setText(const QString &text, bool transient) override;
-    int itemCount() const override;
-    QStringList types(int item) const override;
-    std::optional<QByteArray> data(int item, const QString &type) const override;
+    QCoro::Task<ClipboardSnapshot> snapshot(std::chrono::milliseconds timeLimit, qint64 byteLimit) const override;
     bool write(const QList<ClipboardItem> &items) override;
 
 private:
