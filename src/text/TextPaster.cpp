@@ -1,6 +1,7 @@
 #include "text/TextPaster.h"
 
 #include "platform/Log.h"
+#include "platform/TopLevelTask.h"
 
 #include <QCoro/QCoroTimer>
 #include <QTextBoundaryFinder>
@@ -85,8 +86,9 @@ QCoro::Task<> restoreLater(milliseconds after, quint64 turn)
         co_await wait(after);
         if (state().restoreTurn == turn)
             putBack();
-    } catch (const std::exception &error) {
-        Log::write("ERROR", std::string("TextPaster: restore failed: ") + error.what());
+    } catch (...) {
+        const QString why = TopLevelTask::describe(std::current_exception());
+        Log::write("ERROR", "TextPaster: restore failed: " + why.toStdString());
     }
 }
 
