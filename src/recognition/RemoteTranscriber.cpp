@@ -121,13 +121,13 @@ bool found(const icu::RegexPattern &pattern, const QString &text)
     return U_SUCCESS(status) && matcher->find(status) && U_SUCCESS(status);
 }
 
-// {"error": {"message": "…"}}
+// {"error": {"message": "…"}}; a blank message says nothing the user could read.
 std::optional<QString> errorMessage(const QByteArray &body)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue message =
         document.object().value(QLatin1String("error")).toObject().value(QLatin1String("message"));
-    if (!document.isObject() || !message.isString())
+    if (!document.isObject() || !message.isString() || message.toString().trimmed().isEmpty())
         return std::nullopt;
     return message.toString();
 }
