@@ -1,5 +1,10 @@
 // The cleaner on any dictation up to 20,000 characters: it ends, within 200 ms of CPU
 // time per call (the machine is shared with other work, so wall time would lie).
+//
+// ASan and UBSan slow the cleaner's own code down 3 to 20 times (the bench's 20,000-
+// character runs of spaces, digits or retraction phrases take 10 to 100 ms as built for
+// users, 240 to 270 ms here), so the harness allows three times the goal: it catches a
+// text that costs seconds; the 200 ms goal itself is measured by bench/text_clean.
 #include "Fuzz.h"
 
 #include "text/TextCleaner.h"
@@ -11,7 +16,7 @@
 namespace {
 
 constexpr qsizetype longestText = 20'000;
-constexpr double limitMs = 200;
+constexpr double limitMs = 3 * 200;
 
 double cpuMs()
 {
