@@ -318,6 +318,9 @@ LoadedAudio AudioRecorder::loadFile(const QString &path)
         throw RecorderError::unreadableFile(openFailure(path));
     if (format.channels <= 0 || format.samplerate <= 0)
         throw RecorderError::unreadableFile(QStringLiteral("файл повреждён"));
+    if (format.samplerate < lowestFileRate)
+        throw RecorderError::unreadableFile(
+            QStringLiteral("частота дискретизации %1 Гц не поддерживается").arg(format.samplerate));
 
     // Read in blocks: the whole file never needs one buffer of its frame count.
     constexpr sf_count_t blockFrames = 65536;

@@ -69,6 +69,9 @@ public:
     static constexpr float silencePeak = 0.01f;
     static constexpr float targetPeak = 0.95f;
     static constexpr float maximumGain = 25;
+    // Files below this rate are refused: conditioning multiplies their samples by
+    // 16,000 / rate, and a small file claiming 1 Hz would need gigabytes.
+    static constexpr int lowestFileRate = 4000;
 
     AudioRecorder();
     ~AudioRecorder();

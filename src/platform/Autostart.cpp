@@ -27,8 +27,9 @@ QString execArgument(const QString &argument)
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     QString text = argument;
     text.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    // Readers split arguments at any white space, a no-break space or a carriage return too.
     const bool needsQuotes =
-        std::any_of(text.begin(), text.end(), [](QChar c) { return reserved.contains(c); });
+        std::any_of(text.begin(), text.end(), [](QChar c) { return reserved.contains(c) || c.isSpace(); });
     if (!needsQuotes)
         return text;
     QString quoted;
@@ -156,6 +157,19 @@ std::optional<QString> xdgStartedProgram(const QByteArray &file)
 
 // --- Launch-agent property list -------------------------------------------------------
 
+// XML reads a raw carriage return as a line feed: a character reference keeps it.
+void writeString(QXmlStreamWriter &xml, const QString &value)
+{
+    xml.writeStartElement(QStringLiteral("string"));
+    const QStringList lines = value.split(QLatin1Char('\r'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            xml.writeEntityReference(QStringLiteral("#13"));
+        xml.writeCharacters(lines[i]);
+    }
+    xml.writeEndElement();
+}
+
 QByteArray launchAgentFor(const QString &executable)
 {
     QByteArray data;
@@ -174,7 +188,7 @@ QByteArray launchAgentFor(const QString &executable)
     pair(QStringLiteral("Label"), label);
     xml.writeTextElement(QStringLiteral("key"), QStringLiteral("ProgramArguments"));
     xml.writeStartElement(QStringLiteral("array"));
-    xml.writeTextElement(QStringLiteral("string"), executable);
+    writeString(xml, executable);
     xml.writeEndElement();
     xml.writeTextElement(QStringLiteral("key"), QStringLiteral("RunAtLoad"));
     xml.writeEmptyElement(QStringLiteral("true"));

@@ -121,13 +121,13 @@ bool found(const icu::RegexPattern &pattern, const QString &text)
     return U_SUCCESS(status) && matcher->find(status) && U_SUCCESS(status);
 }
 
-// {"error": {"message": "…"}}
+// {"error": {"message": "…"}}; a blank message says nothing the user could read.
 std::optional<QString> errorMessage(const QByteArray &body)
 {
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue message =
         document.object().value(QLatin1String("error")).toObject().value(QLatin1String("message"));
-    if (!document.isObject() || !message.isString())
+    if (!document.isObject() || !message.isString() || message.toString().trimmed().isEmpty())
         return std::nullopt;
     return message.toString();
 }
@@ -200,13 +200,11 @@ QString result(const Upload &upload, const RemoteEndpoint &endpoint, const QStri
     const bool success = status >= 200 && status <= 299;
     if (upload.tooLong && success)
         throw DescribedError(endpoint.name + QStringLiteral(" прислал слишком длинный ответ"));
+    if (success)
+        return answer(status, upload.answer, endpoint.name);
     const QByteArray key = credential(endpoint);
-    if (!success) {
-        log("INFO", QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
-        const auto [reason, message] = explain(status, redacted(upload.answer, key), endpoint.name);
-        throw CloudError(status, reason, message);
-    }
-    return text(upload.answer).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+    log("INFO", QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
+    return answer(status, redacted(upload.answer, key), endpoint.name);
 }
 
 } // namespace
@@ -283,6 +281,14 @@ QNetworkRequest request(const RemoteEndpoint &endpoint, const QByteArray &bounda
     request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(timeoutMs);
     return request;
+}
+
+QString answer(int status, const QByteArray &body, const QString &name)
+{
+    if (status >= 200 && status <= 299)
+        return text(body).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
+    const auto [reason, message] = explain(status, body, name);
+    throw CloudError(status, reason, message);
 }
 
 Explanation explain(int status, const QByteArray &body, const QString &name)

@@ -75,6 +75,10 @@ QByteArray body(const QByteArray &boundary, std::span<const float> samples, cons
 // The POST request for `endpoint` carrying a body with `boundary`.
 QNetworkRequest request(const RemoteEndpoint &endpoint, const QByteArray &boundary);
 
+// What an answer with `status` and `body` from the service called `name` means: for a
+// success the recognised text on one line, trimmed; anything else throws CloudError.
+QString answer(int status, const QByteArray &body, const QString &name);
+
 // The user's message for a refusal with `status` and the answer `body`, from the
 // service called `name`.
 Explanation explain(int status, const QByteArray &body, const QString &name);

@@ -163,6 +163,14 @@ private Q_SLOTS:
         // The name makes the MP3 decoder try it and find no frames.
         QTest::newRow("text named .mp3") << "notes.mp3" << QByteArray("just some text, not audio\n")
                                          << prefix + "файл повреждён или это не аудиофайл";
+        // Conditioning would make 16,000 samples of each one.
+        QTest::newRow("WAV at 1 Hz") << "slow.wav"
+                                     << QByteArray("RIFF\xec\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00"
+                                                   "\x01\x00\x00\x00\x02\x00\x00\x00\x02\x00\x10\x00"
+                                                   "data\xc8\x00\x00\x00",
+                                                   44) +
+                                            QByteArray(200, '\x10')
+                                     << prefix + "частота дискретизации 1 Гц не поддерживается";
         QTest::newRow("WAV header cut short")
             << "short.wav" << QByteArray("RIFF\x24\x00\x00\x00WAVEfmt ", 16) << QString();
     }

@@ -72,7 +72,8 @@ private Q_SLOTS:
         const auto &f = format(xdg);
         for (const QString &exe :
              {QStringLiteral("/home/user/My Apps/talvane"), QStringLiteral("/opt/100%/tal\"vane$x`y\\z"),
-              QStringLiteral("/home/юзер/программы/talvane"), QStringLiteral("/a/b&c;d/<e>/talvane")}) {
+              QStringLiteral("/home/юзер/программы/talvane"), QStringLiteral("/a/b&c;d/<e>/talvane"),
+              QStringLiteral("/home/user/My\u00a0Apps/talvane"), QStringLiteral("/tmp/a\rb/talvane")}) {
             Autostart::set(true, folder(), exe, f);
             QVERIFY2(Autostart::isOn(folder(), exe, f), qPrintable(exe));
         }

@@ -243,6 +243,9 @@ private Q_SLOTS:
             << 402 << QByteArray(R"({"error":{"message":5}})") << nimbrel << R::balance << topUp;
         QTest::newRow("402 error is text")
             << 402 << QByteArray(R"({"error":"баланс"})") << nimbrel << R::balance << topUp;
+        QTest::newRow("402 blank message") << 402 << error(" ") << nimbrel << R::balance << topUp;
+        QTest::newRow("500 empty message")
+            << 500 << error("") << nimbrel << R::other << u"Nimbrel Cloud ответил HTTP 500"_qs;
         QTest::newRow("413") << 413 << error("too big") << nimbrel << R::other
                              << u"запись слишком длинная для сервера"_qs;
         QTest::newRow("429 plain") << 429 << QByteArray("slow down") << nimbrel << R::other
