@@ -94,7 +94,7 @@ private Q_SLOTS:
         QTest::newRow("empty file") << QByteArray();
         QByteArray garbage(10 * 1024 * 1024, '\0');
         for (int i = 0; i < garbage.size(); ++i)
-            garbage[i] = char((i * 7919 + 13) % 251);
+            garbage[i] = char((qint64(i) * 7919 + 13) % 251);
         QTest::newRow("10 MB of garbage") << garbage;
     }
 

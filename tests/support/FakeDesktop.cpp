@@ -108,6 +108,15 @@ void FakeHotkeyBackend::deliver(int id)
         pressed(id);
 }
 
+// Whatever still sleeps when the clock goes away wakes up, as it would when real time passes: a coroutine
+// suspended for good keeps its frame for good (a task's frame is freed only when it finishes).
+FakeClock::~FakeClock()
+{
+    const auto byDeadline = [](const Sleeper &a, const Sleeper &b) { return a.deadline < b.deadline; };
+    while (!sleepers.empty())
+        advance(std::max_element(sleepers.begin(), sleepers.end(), byDeadline)->deadline - now);
+}
+
 QCoro::Task<> FakeClock::sleep(std::chrono::milliseconds duration)
 {
     requested.push_back(duration);

@@ -99,6 +99,7 @@ private:
 class FakeClock
 {
 public:
+    ~FakeClock();
     QCoro::Task<> sleep(std::chrono::milliseconds duration);
     void advance(std::chrono::milliseconds duration);
 
