@@ -213,8 +213,9 @@ private Q_SLOTS:
         sinceTick.start();
         took.start();
         QCOMPARE(pasteIntoField(QStringLiteral("w")), PasteResult::pasted);
-        QVERIFY2(took.elapsed() < 3000, qPrintable(QString::number(took.elapsed())));
-        QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
+        // Bounds far from the 1 s limit, yet below the 5 s a read on the GUI thread waited per type.
+        QVERIFY2(took.elapsed() < 4500, qPrintable(QString::number(took.elapsed())));
+        QVERIFY2(longestStall < 2500, qPrintable(QString::number(longestStall)));
         QVERIFY(fieldReceived(QStringLiteral("w")));
         QTRY_COMPARE_WITH_TIMEOUT(DesktopPeers::paste(QStringLiteral("image/png")), std::optional(png), restoreTimeout);
         QCOMPARE(DesktopPeers::paste(QStringLiteral("text/plain")), std::optional<QByteArray>("fast"));
