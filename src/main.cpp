@@ -1,8 +1,8 @@
 #include "app/TalvaneApp.h"
 #include "app/Wiring.h"
 #include "platform/Log.h"
-#include "recognition/CheckSuite.h"
-#include "recognition/SelfTest.h"
+#include "app/CheckSuite.h"
+#include "app/SelfTest.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -207,8 +207,8 @@ int main(int argc, char **argv)
     AppState dictation(timed(desktopCollaborators(), marks));
     dictation.settings().model = QStringLiteral("tiny");
     dictation.settings().language = QStringLiteral("ru");
-    dictation.settings().engine = QStringLiteral("local");
-    QCoro::waitFor(dictation.prepare(true));
+    dictation.settings().engine = Engine::local;
+    QCoro::waitFor(dictation.prepare());
     if (dictation.state() != RecordingState::idle)
         return fail("the model did not load");
 

@@ -51,7 +51,7 @@ int MessageBoxAlerts::ask(const QString &message, const QString &text, const QSt
     return int(added.indexOf(box.clickedButton()));
 }
 
-std::optional<QString> MessageBoxAlerts::askForEngine(const QString &current)
+std::optional<Engine> MessageBoxAlerts::askForEngine(Engine current)
 {
     QDialog dialog;
     dialog.setWindowTitle(QStringLiteral("Talvane"));

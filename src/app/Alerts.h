@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Settings.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,8 +18,8 @@ public:
     // An alert with `buttons` (the first is the default); the index of the button pressed,
     // or -1 when the alert was closed another way.
     virtual int ask(const QString &message, const QString &text, const QStringList &buttons) = 0;
-    // The recognition-place form: "local", "cloud", or nothing when cancelled.
-    virtual std::optional<QString> askForEngine(const QString &current) = 0;
+    // The recognition-place form: the place chosen, or nothing when cancelled.
+    virtual std::optional<Engine> askForEngine(Engine current) = 0;
     // Opens a file or folder with the desktop's default application.
     virtual void open(const QString &path) = 0;
 };
@@ -28,6 +30,6 @@ class MessageBoxAlerts : public Alerts
 public:
     void inform(const QString &message, const QString &text) override;
     int ask(const QString &message, const QString &text, const QStringList &buttons) override;
-    std::optional<QString> askForEngine(const QString &current) override;
+    std::optional<Engine> askForEngine(Engine current) override;
     void open(const QString &path) override;
 };

@@ -20,7 +20,7 @@ QLabel *note(const QString &text, QWidget *parent)
 
 } // namespace
 
-EngineForm::EngineForm(const QString &engine, QWidget *parent)
+EngineForm::EngineForm(Engine engine, QWidget *parent)
     : QWidget(parent)
 {
     auto *stack = new QVBoxLayout(this);
@@ -34,11 +34,11 @@ EngineForm::EngineForm(const QString &engine, QWidget *parent)
     stack->addWidget(cloud);
     stack->addWidget(note(QStringLiteral("Модель не нужна. Запись уходит на сервер, ≈0,55 ₽ за минуту с баланса."), this));
     setMinimumWidth(380);
-    (engine == QLatin1String("cloud") ? cloud : local)->setChecked(true);
+    (engine == Engine::cloud ? cloud : local)->setChecked(true);
     adjustSize();
 }
 
-QString EngineForm::choice() const
+Engine EngineForm::choice() const
 {
-    return cloud->isChecked() ? QStringLiteral("cloud") : QStringLiteral("local");
+    return cloud->isChecked() ? Engine::cloud : Engine::local;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Settings.h"
+
 #include <QWidget>
 
 class QRadioButton;
@@ -11,10 +13,9 @@ class EngineForm : public QWidget
     Q_OBJECT
 
 public:
-    // `engine` is the current setting; "cloud" selects the cloud, anything else this computer.
-    explicit EngineForm(const QString &engine, QWidget *parent = nullptr);
+    explicit EngineForm(Engine engine, QWidget *parent = nullptr);
 
-    QString choice() const; // "local" or "cloud"
+    Engine choice() const;
 
     QRadioButton *local = nullptr;
     QRadioButton *cloud = nullptr;

@@ -122,7 +122,7 @@ QCoro::Task<bool> ReminderNotifier::post(QString title, QString text, std::optio
         if (noServer(error))
             Log::write("INFO", "Notifications are off for Talvane — showing the reminder under the menu-bar icon");
         else
-            Log::write("ERROR", "Notification not posted: " + error.message().toStdString());
+            Log::error(QStringLiteral("Notification not posted: ") + error.message());
         co_return false;
     }
     const uint number = reply.arguments().value(0).toUInt();

@@ -8,6 +8,7 @@
 #include "platform/KeyNames.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "recognition/ModelCatalogue.h"
 
 #include <QApplication>
 #include <QCoro/QCoroTask>
@@ -20,11 +21,6 @@
 #include <filesystem>
 
 namespace {
-
-void info(const QString &message)
-{
-    Log::write("INFO", message.toStdString());
-}
 
 // The whole application in dark colours, whatever the desktop's theme.
 void useDarkAppearance()
@@ -85,9 +81,9 @@ bool TalvaneApp::runsFromTemporaryPlace(const QString &executable)
 
 void TalvaneApp::launch()
 {
-    info(QStringLiteral("Talvane %1 starting").arg(version()));
-    info(QStringLiteral("Executable: ") + executablePath());
-    info(QStringLiteral("Support folder: ") + QString::fromStdString(Paths::supportDir().string()));
+    Log::info(QStringLiteral("Talvane %1 starting").arg(version()));
+    Log::info(QStringLiteral("Executable: ") + executablePath());
+    Log::info(QStringLiteral("Support folder: ") + QString::fromStdString(Paths::supportDir().string()));
     useDarkAppearance();
     controller = std::make_unique<AppState>(env.collaborators());
     keys = std::make_unique<HotkeyManager>(env.hotkeyBackend());
@@ -103,7 +99,7 @@ void TalvaneApp::launch()
     refresh();
     tray->show();
     AppState *state = controller.get();
-    state->schedule([state] { return state->prepare(true); });
+    state->schedule([state] { return state->prepare(); });
 }
 
 void TalvaneApp::wire()
@@ -146,15 +142,13 @@ void TalvaneApp::wire()
 
 void TalvaneApp::quitting()
 {
-    if (controller)
-        controller->close();
     if (env.returnClipboard)
         env.returnClipboard();
 }
 
 bool TalvaneApp::askToDownload(const QString &model, const QString &size, const QString &folder)
 {
-    const QString host = Settings().modelURL().host();
+    const QString host = ModelCatalogue::downloadUrl(model).host();
     const int answer = env.alerts->ask(QStringLiteral("Скачать модель %1?").arg(model),
                                        QStringLiteral("Модель распознавания ещё не скачана.\n\nРазмер: %1\nКуда: %2\n"
                                                       "Откуда: %3")
@@ -188,7 +182,7 @@ void TalvaneApp::buildMenu()
     autostartItem->setCheckable(true);
 
     modelMenu = new QMenu(QStringLiteral("Модель"), menu);
-    for (const auto &[name, size] : Settings::availableModels()) {
+    for (const auto &[name, size] : ModelCatalogue::models()) {
         QAction *item = modelMenu->addAction(name + QStringLiteral("  ·  ") + size);
         item->setData(name);
         item->setCheckable(true);
@@ -246,7 +240,7 @@ void TalvaneApp::refresh()
     autostartItem->setChecked(Autostart::isOn(env.autostartFolder, env.executable));
     autostartItem->setEnabled(env.executable.has_value());
     const bool free = s == RecordingState::idle || s == RecordingState::error;
-    modelItem->setEnabled(free && st.engine == QLatin1String("local"));
+    modelItem->setEnabled(free && st.engine == Engine::local);
     languageItem->setEnabled(free);
     engineItem->setEnabled(free);
     for (QAction *item : modelMenu->actions())
@@ -270,22 +264,14 @@ void TalvaneApp::copyLastDictation()
 
 void TalvaneApp::toggleAutoPaste()
 {
-    Settings &st = controller->settings();
-    st.autoPaste = !st.autoPaste;
-    st.save();
-    if (st.autoPaste && env.requestAccessibility)
+    controller->changeSettings([](Settings &s) { s.autoPaste = !s.autoPaste; });
+    if (controller->settings().autoPaste && env.requestAccessibility)
         env.requestAccessibility();
-    if (controller->onChange)
-        controller->onChange();
 }
 
 void TalvaneApp::toggleCleanSpeech()
 {
-    Settings &st = controller->settings();
-    st.cleanSpeech = !st.cleanSpeech;
-    st.save();
-    if (controller->onChange)
-        controller->onChange();
+    controller->changeSettings([](Settings &s) { s.cleanSpeech = !s.cleanSpeech; });
 }
 
 void TalvaneApp::toggleAutostart()
@@ -350,7 +336,7 @@ void TalvaneApp::openLog()
 
 void TalvaneApp::openModelsFolder()
 {
-    env.alerts->open(QString::fromStdString(Paths::modelsFolder().string()));
+    env.alerts->open(controller->modelsFolder());
 }
 
 void TalvaneApp::showAbout()

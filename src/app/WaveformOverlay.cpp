@@ -61,9 +61,8 @@ void WaveformOverlay::show(OverlayMode mode, std::optional<qint64> nearPid)
     // Override-redirect windows show on every desktop, so on the current one exactly when
     // they are visible.
     const bool visible = window->isVisible();
-    Log::write("INFO", QStringLiteral("Overlay: %1 shown, visible=%2, activeSpace=%2")
-                           .arg(QLatin1String(overlayModeName(mode)), visible ? "true" : "false")
-                           .toStdString());
+    Log::info(QStringLiteral("Overlay: %1 shown, visible=%2, activeSpace=%2")
+                  .arg(QLatin1String(overlayModeName(mode)), visible ? "true" : "false"));
     if (!frameTimer.isActive())
         frameTimer.start();
 }
@@ -81,9 +80,8 @@ void WaveformOverlay::logRecording()
         return;
     const double seconds = recordingSince->elapsed() / 1000.0;
     recordingSince.reset();
-    Log::write("INFO", QString::asprintf("Overlay: %d frames in %.1fs (expected ~%d), loudest level %.2f", frames,
-                                         seconds, int(seconds * 30), double(loudest))
-                           .toStdString());
+    Log::info(QString::asprintf("Overlay: %d frames in %.1fs (expected ~%d), loudest level %.2f", frames, seconds,
+                                int(seconds * 30), double(loudest)));
 }
 
 void WaveformOverlay::frame()
@@ -144,8 +142,7 @@ void WaveformOverlay::position(std::optional<qint64> nearPid)
     const QScreen *screen = screens[index];
     updateShape();
     window->move(panelOrigin(screen->availableGeometry()));
-    Log::write("INFO",
-               QStringLiteral("Overlay: on screen '%1' of %2").arg(screen->name()).arg(screens.size()).toStdString());
+    Log::info(QStringLiteral("Overlay: on screen '%1' of %2").arg(screen->name()).arg(screens.size()));
 }
 
 // Without a compositor the transparent corners would show black: cut the window to the

@@ -39,9 +39,6 @@ public:
     // one keeps its place. Recording starts a fresh history.
     void show(OverlayMode mode, std::optional<qint64> nearPid = std::nullopt);
 
-    // Switches the capsule shown to `mode` without moving it (e.g. when recognition starts).
-    void setMode(OverlayMode mode) { show(mode); }
-
     void hide();
 
     bool isShown() const;

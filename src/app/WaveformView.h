@@ -1,13 +1,12 @@
 #pragma once
 
+#include "dictation/OverlayMode.h"
+
 #include <QWidget>
 
 #include <array>
 
-// What the capsule shows: the level history while the user speaks, a loader while the
-// speech is recognised.
-enum class OverlayMode { recording, transcribing };
-
+// The mode's name as log lines write it.
 const char *overlayModeName(OverlayMode mode);
 
 // The content of the floating capsule: a scrolling bar graph of the input level, or a

@@ -97,11 +97,7 @@ class OverlayPort : public Dictation::Overlay
 {
 public:
     OverlayPort() : overlay(std::make_unique<X11WindowLocator>()) {}
-    void show(Dictation::OverlayMode mode, std::optional<qint64> nearPid) override
-    {
-        overlay.show(mode == Dictation::OverlayMode::recording ? OverlayMode::recording : OverlayMode::transcribing,
-                     nearPid);
-    }
+    void show(OverlayMode mode, std::optional<qint64> nearPid) override { overlay.show(mode, nearPid); }
     void hide() override { overlay.hide(); }
     void setLevelSource(std::function<float()> source) override { overlay.setLevelSource(std::move(source)); }
 

@@ -21,19 +21,6 @@ namespace {
 
 using Sink = std::function<void(std::span<const float>, int)>;
 
-void info(const QString &message)
-{
-    Log::write("INFO", message.toStdString());
-}
-
-float peakOf(const std::vector<float> &samples)
-{
-    float peak = 0;
-    for (float s : samples)
-        peak = std::max(peak, std::fabs(s));
-    return peak;
-}
-
 // What QAudioSource writes into: the raw bytes of the device's own format, turned into
 // float frames and handed on block by block (the "tap"). Lives on the capture thread.
 class TapDevice : public QIODevice
@@ -142,7 +129,7 @@ void AudioRecorder::start()
     if (device.isNull() || !(format.sampleRate() > 0) || format.channelCount() <= 0 || format.bytesPerFrame() <= 0)
         throw RecorderError::noInputDevice();
     sourceRate = format.sampleRate();
-    info(
+    Log::info(
         QStringLiteral("AudioRecorder: native format sr=%1 ch=%2").arg(format.sampleRate()).arg(format.channelCount()));
     {
         std::lock_guard guard(lock);
@@ -153,7 +140,7 @@ void AudioRecorder::start()
     startedAt = std::chrono::steady_clock::now();
     engine = std::make_unique<Capture>(
         device, format, [this](std::span<const float> block, int channels) { consume(block, channels); });
-    info(QStringLiteral("AudioRecorder: started"));
+    Log::info(QStringLiteral("AudioRecorder: started"));
 }
 
 Take AudioRecorder::stop()
@@ -167,7 +154,7 @@ Take AudioRecorder::stop()
         std::lock_guard guard(lock);
         copy = samples;
     }
-    info(QStringLiteral("AudioRecorder: raw samples=%1 duration=%2ms")
+    Log::info(QStringLiteral("AudioRecorder: raw samples=%1 duration=%2ms")
              .arg(copy.size())
              .arg(static_cast<qint64>(duration.count() * 1000)));
     return process(std::move(copy), sourceRate, duration.count());
@@ -191,7 +178,7 @@ void AudioRecorder::consume(std::span<const float> interleaved, int channels)
         firstBufferLogged = true;
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt);
-        info(QStringLiteral("AudioRecorder: first buffer after %1ms").arg(elapsed.count()));
+        Log::info(QStringLiteral("AudioRecorder: first buffer after %1ms").arg(elapsed.count()));
     }
     const std::vector<float> block = mono(interleaved, channels);
     if (block.empty())
@@ -205,21 +192,21 @@ void AudioRecorder::consume(std::span<const float> interleaved, int channels)
 Take AudioRecorder::process(std::vector<float> samples, double sourceRate, double duration)
 {
     if (samples.empty()) {
-        info(QStringLiteral("AudioRecorder: no samples captured"));
+        Log::info(QStringLiteral("AudioRecorder: no samples captured"));
         return Take::of(Take::Kind::empty);
     }
     if (!(duration >= minimumDuration)) {
-        info(QStringLiteral("Too short, cancelling"));
+        Log::info(QStringLiteral("Too short, cancelling"));
         return Take::of(Take::Kind::tooShort);
     }
     const float peak = peakOf(samples);
     if (peak < silencePeak) {
-        info(QString::asprintf("AudioRecorder: silence (peak=%.4f), nothing to transcribe", peak));
+        Log::info(QString::asprintf("AudioRecorder: silence (peak=%.4f), nothing to transcribe", peak));
         return Take::of(Take::Kind::silence);
     }
     std::vector<float> out = resample(samples, sourceRate, outputRate);
     normalize(out);
-    info(QString::asprintf("AudioRecorder: final output=%zu samples (%.2fs)", out.size(), out.size() / outputRate));
+    Log::info(QString::asprintf("AudioRecorder: final output=%zu samples (%.2fs)", out.size(), out.size() / outputRate));
     return Take::audio(std::move(out));
 }
 
@@ -249,7 +236,7 @@ void AudioRecorder::normalize(std::vector<float> &samples)
     if (!samples.empty() && peak >= targetPeak)
         return;
     const float gain = std::min(targetPeak / peak, maximumGain);
-    info(QString::asprintf("AudioRecorder: normalizing audio, peak=%.4f gain=%.2f", peak, gain));
+    Log::info(QString::asprintf("AudioRecorder: normalizing audio, peak=%.4f gain=%.2f", peak, gain));
     for (float &s : samples)
         s *= gain;
 }
@@ -269,6 +256,14 @@ std::vector<float> AudioRecorder::mono(std::span<const float> interleaved, int c
             s *= scale;
     }
     return out;
+}
+
+float AudioRecorder::peakOf(std::span<const float> samples)
+{
+    float peak = 0;
+    for (float s : samples)
+        peak = std::max(peak, std::fabs(s));
+    return peak;
 }
 
 float AudioRecorder::meterLevel(std::span<const float> samples)
@@ -340,7 +335,7 @@ LoadedAudio AudioRecorder::loadFile(const QString &path)
         // A damaged tail keeps what was readable; a file with nothing readable is an error.
         if (audio.samples.empty())
             throw RecorderError::unreadableFile(QStringLiteral("файл повреждён"));
-        info(QStringLiteral("AudioRecorder: file damaged, read %1 of %2 frames")
+        Log::info(QStringLiteral("AudioRecorder: file damaged, read %1 of %2 frames")
                  .arg(audio.samples.size())
                  .arg(format.frames));
     }

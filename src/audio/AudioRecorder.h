@@ -101,6 +101,8 @@ public:
     static std::vector<float> mono(std::span<const float> interleaved, int channels);
     // RMS level in dBFS mapped linearly from -55…-10 onto 0…1.
     static float meterLevel(std::span<const float> samples);
+    // The largest absolute sample value.
+    static float peakOf(std::span<const float> samples);
     // Reads a whole audio file (anything libsndfile reads: WAV, FLAC, Ogg, MP3) into mono
     // samples. Throws RecorderError::unreadableFile.
     static LoadedAudio loadFile(const QString &path);

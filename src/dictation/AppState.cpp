@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/TopLevelTask.h"
+#include "recognition/ModelCatalogue.h"
 #include "recognition/CloudError.h"
 
 #include <QCoreApplication>
@@ -12,22 +13,11 @@
 #include <QFile>
 #include <QPointer>
 #include <QThread>
-#include <QTextBoundaryFinder>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Dictation;
 
 namespace {
-
-void info(const QString &message)
-{
-    Log::write("INFO", message.toStdString());
-}
-
-void error(const QString &message)
-{
-    Log::write("ERROR", message.toStdString());
-}
 
 // A DescribedError's what() is its Russian description.
 QString describe(const std::exception &e)
@@ -49,22 +39,17 @@ QString caseName(RecordingState state)
     return {};
 }
 
-int characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
 AppState::AppState(Collaborators collaborators, QObject *parent)
     : QObject(parent), parts(std::move(collaborators)), userSettings(Settings::load())
 {
     Dictation::Recorder *recorder = parts.recorder.get();
     parts.overlay->setLevelSource([recorder] { return recorder->currentLevel(); });
-    Paths::useModelsDir(userSettings.modelsDir.toStdString());
-    info(QStringLiteral("Models directory: ") + QString::fromStdString(Paths::modelsFolder().string()));
+    Log::info(QStringLiteral("Models directory: ") + modelsFolder());
+}
+
+QString AppState::modelsFolder() const
+{
+    return QString::fromStdString(Paths::modelsFolder(userSettings.modelsDir.toStdString()).string());
 }
 
 AppState::~AppState() = default;
@@ -73,7 +58,7 @@ void AppState::set(RecordingState state, const QString &text)
 {
     currentState = state;
     currentStatus = withPlatformKeys(text);
-    info(QStringLiteral("State: ") + caseName(state) + QStringLiteral(" — ") + currentStatus);
+    Log::info(QStringLiteral("State: ") + caseName(state) + QStringLiteral(" — ") + currentStatus);
     if (onChange)
         onChange();
 }
@@ -85,25 +70,25 @@ void AppState::schedule(std::function<QCoro::Task<>()> operation)
 
 void AppState::toggle()
 {
-    info(QStringLiteral("Toggle called, state: ") + caseName(currentState));
+    Log::info(QStringLiteral("Toggle called, state: ") + caseName(currentState));
     switch (currentState) {
     case RecordingState::loading:
     case RecordingState::transcribing: return;
     case RecordingState::idle: schedule([this] { return startRecording(); }); return;
     case RecordingState::recording: schedule([this] { return stopAndTranscribe(); }); return;
-    case RecordingState::error: schedule([this] { return prepare(true); }); return;
+    case RecordingState::error: schedule([this] { return prepare(); }); return;
     }
 }
 
 QCoro::Task<> AppState::startRecording()
 {
     target = parts.paster->captureTarget();
-    if (userSettings.engine == QLatin1String("local") && !parts.engine->isLoaded()) {
+    if (userSettings.engine == Engine::local && !parts.engine->isLoaded()) {
         set(RecordingState::error, QStringLiteral("Модель не загружена"));
         co_return;
     }
-    if (userSettings.engine == QLatin1String("cloud")) {
-        const bool ready = co_await ensureCloudKey(true);
+    if (userSettings.engine == Engine::cloud) {
+        const bool ready = co_await ensureCloudKey();
         if (!ready)
             co_return;
     }
@@ -113,7 +98,7 @@ QCoro::Task<> AppState::startRecording()
         break;
     case MicrophoneAccess::notDetermined:
         parts.microphone->requestAccess([](bool granted) {
-            info(granted ? QStringLiteral("Microphone access granted") : QStringLiteral("Microphone access denied"));
+            Log::info(granted ? QStringLiteral("Microphone access granted") : QStringLiteral("Microphone access denied"));
         });
         set(RecordingState::idle, QStringLiteral("Разрешите доступ к микрофону и нажмите ⌥Пробел ещё раз"));
         co_return;
@@ -126,7 +111,7 @@ QCoro::Task<> AppState::startRecording()
     try {
         parts.recorder->start();
     } catch (const std::exception &e) {
-        error(QStringLiteral("AudioRecorder start failed: ") + describe(e));
+        Log::error(QStringLiteral("AudioRecorder start failed: ") + describe(e));
         set(RecordingState::error, QStringLiteral("Микрофон недоступен: ") + describe(e));
         co_return;
     }
@@ -134,7 +119,7 @@ QCoro::Task<> AppState::startRecording()
     set(RecordingState::recording, QStringLiteral("Слушаю…"));
 }
 
-QCoro::Task<bool> AppState::ensureCloudKey(bool)
+QCoro::Task<bool> AppState::ensureCloudKey()
 {
     if (!parts.keys->current().key.isEmpty())
         co_return true;
@@ -158,7 +143,7 @@ QCoro::Task<> AppState::stopAndTranscribe()
         co_return;
     }
     std::vector<float> samples = std::move(take.samples);
-    info(QStringLiteral("Audio captured: %1s").arg(double(samples.size()) / 16000.0, 0, 'f', 2));
+    Log::info(QStringLiteral("Audio captured: %1s").arg(double(samples.size()) / 16000.0, 0, 'f', 2));
     parts.overlay->show(OverlayMode::transcribing, std::nullopt);
     set(RecordingState::transcribing, QStringLiteral("Распознаю…"));
 
@@ -177,7 +162,7 @@ QCoro::Task<QString> AppState::recognise(std::vector<float> samples)
     // The settings of the moment of the stop decide how the take is recognised.
     const QString language = userSettings.language;
     const QString prompt = userSettings.prompt;
-    if (userSettings.engine != QLatin1String("cloud"))
+    if (userSettings.engine != Engine::cloud)
         co_return co_await parts.engine->transcribe(std::move(samples), language, prompt);
 
     const CloudAccess access = parts.keys->current();
@@ -198,8 +183,6 @@ QCoro::Task<> AppState::finishRecognised(QString text)
     parts.overlay->hide();
     if (userSettings.cleanSpeech) {
         const Dictation::Cleaner *cleaner = parts.cleaner.get();
-        // Made outside the co_await expression: GCC 12 destroys the temporaries inside one
-        // twice, here the lambda's copy of the text.
         QFuture<QString> cleaning = QtConcurrent::run([cleaner, text] { return cleaner->clean(text); });
         text = co_await cleaning;
     }
@@ -238,14 +221,14 @@ void AppState::failRecognition(std::exception_ptr failure)
         } else if (refusal.status() == 402) {
             set(RecordingState::error, refusal.message());
         } else {
-            error(QStringLiteral("Transcription failed: ") + refusal.message());
+            Log::error(QStringLiteral("Transcription failed: ") + refusal.message());
             set(RecordingState::error, QStringLiteral("Не удалось распознать: ") + refusal.message());
         }
     } catch (const std::exception &e) {
-        error(QStringLiteral("Transcription failed: ") + describe(e));
+        Log::error(QStringLiteral("Transcription failed: ") + describe(e));
         set(RecordingState::error, QStringLiteral("Не удалось распознать: ") + describe(e));
     } catch (...) {
-        error(QStringLiteral("Transcription failed: unknown error"));
+        Log::error(QStringLiteral("Transcription failed: unknown error"));
         set(RecordingState::error, QStringLiteral("Не удалось распознать: неизвестная ошибка"));
     }
 }
@@ -264,7 +247,7 @@ void AppState::cancel()
     parts.recorder->clearSamples();
     parts.overlay->hide();
     set(RecordingState::idle, QStringLiteral("Отменено"));
-    info(QStringLiteral("Recording cancelled"));
+    Log::info(QStringLiteral("Recording cancelled"));
 }
 
 void AppState::copyLastDictation()
@@ -282,18 +265,14 @@ void AppState::copyLastDictation()
         set(RecordingState::idle, QStringLiteral("Не удалось скопировать: буфер обмена занят"));
 }
 
-void AppState::close()
+QCoro::Task<> AppState::prepare()
 {
-}
-
-QCoro::Task<> AppState::prepare(bool interactive)
-{
-    if (userSettings.engine == QLatin1String("cloud")) {
+    if (userSettings.engine == Engine::cloud) {
         parts.engine->unload();
-        const bool ready = co_await ensureCloudKey(interactive);
+        const bool ready = co_await ensureCloudKey();
         if (!ready)
             co_return;
-        const bool stillCloud = userSettings.engine == QLatin1String("cloud");
+        const bool stillCloud = userSettings.engine == Engine::cloud;
         set(RecordingState::idle, stillCloud ? QStringLiteral("Готово — ⌥Пробел (Nimbrel Cloud)")
                                              : QStringLiteral("Готово — ⌥Пробел (этот Mac)"));
         co_return;
@@ -304,7 +283,8 @@ QCoro::Task<> AppState::prepare(bool interactive)
         set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
         co_return;
     }
-    const QString file = QString::fromStdString(Paths::modelFile(name.toStdString()).string());
+    const QString file = QString::fromStdString(
+        Paths::modelFile(name.toStdString(), userSettings.modelsDir.toStdString()).string());
     set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
     std::optional<QString> loadProblem; // why the file there would not load
     try {
@@ -318,7 +298,7 @@ QCoro::Task<> AppState::prepare(bool interactive)
                 // A damaged or cut-short file: a fresh copy may mend it, so the download is
                 // offered as for a missing one. The old file stays until the new one is complete.
                 loadProblem = describe(e);
-                error(QStringLiteral("Prepare failed: ") + *loadProblem);
+                Log::error(QStringLiteral("Prepare failed: ") + *loadProblem);
             }
         }
         const bool downloaded = co_await download(name, file);
@@ -330,16 +310,16 @@ QCoro::Task<> AppState::prepare(bool interactive)
         co_await parts.engine->load(file, name);
         set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
     } catch (const std::exception &e) {
-        error(QStringLiteral("Prepare failed: ") + describe(e));
+        Log::error(QStringLiteral("Prepare failed: ") + describe(e));
         set(RecordingState::error, QStringLiteral("Модель не загрузилась: ") + describe(e));
     }
 }
 
 QCoro::Task<bool> AppState::download(QString name, QString file)
 {
-    const QString folder = QString::fromStdString(Paths::modelsFolder().string());
-    if (!confirmDownload || !confirmDownload(name, Settings::sizeText(name), folder)) {
-        info(QStringLiteral("Download of '%1' declined").arg(name));
+    const QString folder = modelsFolder();
+    if (!confirmDownload || !confirmDownload(name, ModelCatalogue::sizeText(name), folder)) {
+        Log::info(QStringLiteral("Download of '%1' declined").arg(name));
         co_return false;
     }
     set(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
@@ -358,7 +338,7 @@ QCoro::Task<bool> AppState::download(QString name, QString file)
         else
             QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
     };
-    const QUrl from = userSettings.modelURL();
+    const QUrl from = ModelCatalogue::downloadUrl(name);
     try {
         co_await parts.engine->download(from, file, progress);
     } catch (...) {
@@ -370,31 +350,34 @@ QCoro::Task<bool> AppState::download(QString name, QString file)
     co_return true;
 }
 
-QCoro::Task<> AppState::changeModel(QString name)
+bool AppState::changeSettings(const std::function<void(Settings &)> &change)
 {
-    if (name == userSettings.model)
-        co_return;
-    userSettings.model = name;
+    const Settings before = userSettings;
+    change(userSettings);
+    if (userSettings == before)
+        return false;
     userSettings.save();
-    co_await prepare(true);
+    if (onChange)
+        onChange();
+    return true;
 }
 
-QCoro::Task<> AppState::changeEngine(QString value)
+QCoro::Task<> AppState::changeModel(QString name)
 {
-    if (value == userSettings.engine)
+    if (!changeSettings([&name](Settings &s) { s.model = name; }))
         co_return;
-    userSettings.engine = value;
-    userSettings.save();
-    info(QStringLiteral("Recognition changed: ") + value);
-    co_await prepare(true);
+    co_await prepare();
+}
+
+QCoro::Task<> AppState::changeEngine(Engine value)
+{
+    if (!changeSettings([value](Settings &s) { s.engine = value; }))
+        co_return;
+    Log::info(QStringLiteral("Recognition changed: ") + Settings::engineName(value));
+    co_await prepare();
 }
 
 void AppState::changeLanguage(const QString &code)
 {
-    if (code == userSettings.language)
-        return;
-    userSettings.language = code;
-    userSettings.save();
-    if (onChange)
-        onChange();
+    changeSettings([&code](Settings &s) { s.language = code; });
 }

@@ -15,9 +15,6 @@ enum class RecordingState { loading, idle, recording, transcribing, error };
 // The name of a state as log lines write it ("idle", "recording", …).
 QString caseName(RecordingState state);
 
-// The number of characters a reader sees in `text` (extended grapheme clusters).
-int characterCount(const QString &text);
-
 // The dictation controller: runs one dictation from the first press of the hot key to
 // the pasted text, prepares the selected recogniser, and holds the state and the status
 // line the menu shows. Lives on the GUI thread; slow work happens in its collaborators
@@ -49,6 +46,8 @@ public:
     Settings &settings() { return userSettings; }
     const Settings &settings() const { return userSettings; }
     Dictation::LocalEngine &engine() { return *parts.engine; }
+    // The models folder the settings name (created when missing).
+    QString modelsFolder() const;
 
     // Set by the application shell.
     std::function<void()> onChange;
@@ -60,12 +59,14 @@ public:
     // Escape: cancels a recording or a recognition in progress.
     void cancel();
     void copyLastDictation();
-    // Termination hook: a dictation in progress is left as it is.
-    void close();
 
-    QCoro::Task<> prepare(bool interactive);
+    // The one way the program changes the settings: applies `change`, and when it changed
+    // anything saves the record and calls onChange. Returns whether anything changed.
+    bool changeSettings(const std::function<void(Settings &)> &change);
+
+    QCoro::Task<> prepare();
     QCoro::Task<> changeModel(QString name);
-    QCoro::Task<> changeEngine(QString value);
+    QCoro::Task<> changeEngine(Engine value);
     void changeLanguage(const QString &code);
 
     // The one way to change the state and the status line.
@@ -77,7 +78,7 @@ public:
 
     QCoro::Task<> startRecording();
     QCoro::Task<> stopAndTranscribe();
-    QCoro::Task<bool> ensureCloudKey(bool interactive);
+    QCoro::Task<bool> ensureCloudKey();
 
 private:
     // Asks before downloading the model `name` to `file`, then downloads it; false when the

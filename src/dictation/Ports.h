@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioRecorder.h"
+#include "dictation/OverlayMode.h"
 #include "platform/CloudKeyProvider.h"
 #include "recognition/RemoteTranscriber.h"
 #include "text/TextPaster.h"
@@ -79,8 +80,6 @@ public:
     virtual ~Cleaner() = default;
     virtual QString clean(const QString &text) const = 0; // called off the GUI thread
 };
-
-enum class OverlayMode { recording, transcribing };
 
 class Overlay
 {

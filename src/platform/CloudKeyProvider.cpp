@@ -12,11 +12,6 @@ namespace {
 
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-void log(const char *level, const QString &message)
-{
-    Log::write(level, message.toStdString());
-}
-
 struct Contents
 {
     QString key;
@@ -70,10 +65,10 @@ void writeTemplate(const QString &path)
     const QByteArray text =
         "{\n  \"URL\" : \"" + CloudKeyFile::defaultServiceUrl().toEncoded() + "\",\n  \"Key\" : \"\"\n}\n";
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) || file.write(text) != text.size()) {
-        log("ERROR", QStringLiteral("Cloud key: could not create %1: %2").arg(path, file.errorString()));
+        Log::error(QStringLiteral("Cloud key: could not create %1: %2").arg(path, file.errorString()));
         return;
     }
-    log("INFO", QStringLiteral("Cloud key: no key file — created %1 for the device key").arg(path));
+    Log::info(QStringLiteral("Cloud key: no key file — created %1 for the device key").arg(path));
 }
 
 // The file holds a credential: nobody but its owner may read it.
@@ -85,9 +80,9 @@ void restrictToOwner(const QString &path)
     if (!(permissions & others))
         return;
     if (QFile::setPermissions(path, ownerOnly))
-        log("INFO", QStringLiteral("Cloud key: %1 was open to other users — now readable by its owner only").arg(path));
+        Log::info(QStringLiteral("Cloud key: %1 was open to other users — now readable by its owner only").arg(path));
     else
-        log("ERROR", QStringLiteral("Cloud key: could not restrict %1 to its owner").arg(path));
+        Log::error(QStringLiteral("Cloud key: could not restrict %1 to its owner").arg(path));
 }
 
 } // namespace
@@ -118,11 +113,11 @@ QCoro::Task<bool> CloudKeyFile::fetch()
     restrictToOwner(file);
     const Contents contents = read();
     if (!contents.problem.isEmpty())
-        log("ERROR", QStringLiteral("Cloud key: %1: %2").arg(file, contents.problem));
+        Log::error(QStringLiteral("Cloud key: %1: %2").arg(file, contents.problem));
     if (contents.key.isEmpty()) {
-        log("INFO", QStringLiteral("Cloud key: no key in %1").arg(file));
+        Log::info(QStringLiteral("Cloud key: no key in %1").arg(file));
         co_return false;
     }
-    log("INFO", QStringLiteral("Cloud key: read from %1").arg(file));
+    Log::info(QStringLiteral("Cloud key: read from %1").arg(file));
     co_return true;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -84,6 +85,30 @@ std::string firstLine(const std::string &text)
 void write(const std::string &level, const std::string &message)
 {
     processWriter().write(level, message);
+}
+
+void info(const QString &message)
+{
+    write("INFO", message.toStdString());
+}
+
+void error(const QString &message)
+{
+    write("ERROR", message.toStdString());
+}
+
+QByteArray redacted(QByteArray text, std::initializer_list<QByteArray> secrets)
+{
+    for (const QByteArray &secret : secrets) {
+        if (!secret.isEmpty())
+            text.replace(secret, "…");
+    }
+    return text;
+}
+
+QString address(const QUrl &url)
+{
+    return url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
 }
 
 void flush()
@@ -182,7 +207,10 @@ void Writer::writeEntry(const Entry &entry)
         sinceCheck = 0;
         rotateIfLarge(current, old);
     }
-    const std::string line = timestamp(entry.time) + " [" + entry.level + "] " + entry.message + "\n";
+    // One call is one line: a message with line breaks (an error text from a library) is folded.
+    std::string message = entry.message;
+    std::replace_if(message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    const std::string line = timestamp(entry.time) + " [" + entry.level + "] " + message + "\n";
 
     int fd = ::open(current.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && createWithHeader(current, line))

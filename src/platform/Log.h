@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,8 +22,16 @@ inline constexpr const char *header = "# Talvane log v2: no dictation text, no k
 inline constexpr std::uintmax_t rotateAbove = 1'048'576;
 inline constexpr int checkEvery = 200;
 
-// Queues one line; returns at once and never fails. Callable from any thread.
+// Queues one line; returns at once and never fails. Callable from any thread. Line breaks
+// in the message are folded into spaces.
 void write(const std::string &level, const std::string &message);
+void info(const QString &message);
+void error(const QString &message);
+
+// `text` with every non-empty secret in it (a key, a prompt) replaced by "…".
+QByteArray redacted(QByteArray text, std::initializer_list<QByteArray> secrets);
+// An address as the log may hold it: without user name, password, query or fragment.
+QString address(const QUrl &url);
 
 // Waits until every line queued so far is in the file.
 void flush();

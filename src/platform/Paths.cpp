@@ -1,8 +1,6 @@
 #include "platform/Paths.h"
 
 #include <cstdlib>
-#include <mutex>
-#include <optional>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -17,9 +15,6 @@ fs::path create(const fs::path &dir)
     fs::create_directories(dir, ignored);
     return dir;
 }
-
-std::mutex customLock;
-std::optional<fs::path> customModelsDir;
 
 std::string trim(const std::string &s)
 {
@@ -66,30 +61,17 @@ const fs::path &supportDir()
     return dir;
 }
 
-fs::path modelsFolder()
+fs::path modelsFolder(const std::string &setting)
 {
-    {
-        std::lock_guard lock(customLock);
-        if (customModelsDir)
-            return *customModelsDir;
-    }
-    return create(supportDir() / "models");
-}
-
-void useModelsDir(const std::string &dir)
-{
-    const std::string trimmed = trim(dir);
+    const std::string trimmed = trim(setting);
     if (trimmed.empty())
-        return;
-    const fs::path path = fs::absolute(expandTilde(trimmed)).lexically_normal();
-    create(path);
-    std::lock_guard lock(customLock);
-    customModelsDir = path;
+        return create(supportDir() / "models");
+    return create(fs::absolute(expandTilde(trimmed)).lexically_normal());
 }
 
-fs::path modelFile(const std::string &name)
+fs::path modelFile(const std::string &name, const std::string &setting)
 {
-    return modelsFolder() / ("ggml-" + name + ".bin");
+    return modelsFolder(setting) / ("ggml-" + name + ".bin");
 }
 
 } // namespace Paths

@@ -11,15 +11,13 @@ namespace Paths {
 // $XDG_DATA_HOME/Talvane (by default ~/.local/share/Talvane); computed and created once.
 const std::filesystem::path &supportDir();
 
-// The custom models folder when one was set, otherwise <support>/models (created on each use).
-std::filesystem::path modelsFolder();
+// The models folder the ModelsDir setting names (trimmed; a leading ~ is the home folder;
+// relative to the current folder otherwise), or <support>/models when it is blank. Created
+// on each use.
+std::filesystem::path modelsFolder(const std::string &setting = {});
 
-// Uses `dir` (trimmed; a leading ~ is the home folder; relative to the current folder
-// otherwise) as the models folder. Blank leaves the default in use.
-void useModelsDir(const std::string &dir);
-
-// <models folder>/ggml-<name>.bin
-std::filesystem::path modelFile(const std::string &name);
+// <models folder of `setting`>/ggml-<name>.bin
+std::filesystem::path modelFile(const std::string &name, const std::string &setting = {});
 
 // The user's home folder ($HOME, or the password database when it is unset).
 std::filesystem::path home();

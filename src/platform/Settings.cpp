@@ -14,13 +14,6 @@
 
 namespace {
 
-constexpr const char *repositoryBase = "https://huggingface.co/ggerganov/whisper.cpp/resolve/main/";
-
-void log(const char *level, const QString &message)
-{
-    Log::write(level, message.toStdString());
-}
-
 // Reads a string key: missing or null keeps `field`, another type rejects the file.
 void readString(const QJsonObject &object, const char *key, QString &field)
 {
@@ -61,7 +54,10 @@ Settings decode(const QByteArray &data)
     readString(object, "ModelsDir", settings.modelsDir);
     readBool(object, "AutoPaste", settings.autoPaste);
     readBool(object, "CleanSpeech", settings.cleanSpeech);
-    readString(object, "Engine", settings.engine);
+    QString engine = Settings::engineName(settings.engine);
+    readString(object, "Engine", engine);
+    // Any other value is a recognition of 3.3 that is gone; migrate() reports it.
+    settings.engine = engine == Settings::engineName(Engine::cloud) ? Engine::cloud : Engine::local;
     return settings;
 }
 
@@ -124,10 +120,10 @@ void keepUnreadable(const QString &file)
     std::filesystem::remove_all(aside.toStdString(), failed);
     std::filesystem::rename(file.toStdString(), aside.toStdString(), failed);
     if (failed)
-        log("ERROR", QStringLiteral("Settings: could not keep the unreadable %1 as %2: %3")
+        Log::error(QStringLiteral("Settings: could not keep the unreadable %1 as %2: %3")
                          .arg(file, aside, QString::fromStdString(failed.message())));
     else
-        log("INFO", QStringLiteral("Settings: kept the unreadable %1 as %2").arg(file, aside));
+        Log::info(QStringLiteral("Settings: kept the unreadable %1 as %2").arg(file, aside));
 }
 
 } // namespace
@@ -136,7 +132,7 @@ Settings Settings::load()
 {
     const QString file = path();
     if (!QFileInfo::exists(file)) {
-        log("INFO", QStringLiteral("No settings file at %1 — using defaults").arg(file));
+        Log::info(QStringLiteral("No settings file at %1 — using defaults").arg(file));
         return {};
     }
     Settings settings;
@@ -145,11 +141,11 @@ Settings Settings::load()
         data = readAll(file);
         settings = decode(data);
     } catch (const std::exception &e) {
-        log("ERROR", QStringLiteral("Settings load from %1 failed, using defaults: %2")
+        Log::error(QStringLiteral("Settings load from %1 failed, using defaults: %2")
                          .arg(file, QString::fromStdString(e.what())));
         return {};
     }
-    log("INFO", QStringLiteral("Settings loaded from %1").arg(file));
+    Log::info(QStringLiteral("Settings loaded from %1").arg(file));
     if (settings.migrate(data))
         settings.save();
     return settings;
@@ -157,24 +153,30 @@ Settings Settings::load()
 
 bool Settings::migrate(const QByteArray &data)
 {
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (!document.isObject())
+        return false;
+    const QJsonObject object = document.object();
     bool changed = false;
-    if (engine != QLatin1String("local") && engine != QLatin1String("cloud")) {
-        log("INFO", QStringLiteral("Settings: recognition '%1' is gone in 3.4 — switched to this Mac").arg(engine));
-        engine = QStringLiteral("local");
+    const QJsonValue engineValue = object.value(QLatin1String("Engine"));
+    if (engineValue.isString() && engineValue != engineName(Engine::local) && engineValue != engineName(Engine::cloud)) {
+        Log::info(QStringLiteral("Settings: recognition '%1' is gone in 3.4 — switched to this Mac")
+                      .arg(engineValue.toString()));
         changed = true;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(data);
-    if (document.isObject()) {
-        const QJsonObject object = document.object();
-        for (const char *key : {"ApiKey", "ServerUrl", "ServerKey", "ServerModel", "PaidUntil"}) {
-            if (object.contains(QLatin1String(key))) {
-                log("INFO", QStringLiteral("Settings: removed the key, own server and paid-until fields of 3.3"));
-                changed = true;
-                break;
-            }
+    for (const char *key : {"ApiKey", "ServerUrl", "ServerKey", "ServerModel", "PaidUntil"}) {
+        if (object.contains(QLatin1String(key))) {
+            Log::info(QStringLiteral("Settings: removed the key, own server and paid-until fields of 3.3"));
+            changed = true;
+            break;
         }
     }
     return changed;
+}
+
+QString Settings::engineName(Engine engine)
+{
+    return engine == Engine::cloud ? QStringLiteral("cloud") : QStringLiteral("local");
 }
 
 QByteArray Settings::encoded() const
@@ -187,7 +189,7 @@ QByteArray Settings::encoded() const
            "  \"ModelsDir\" : " + quoted(modelsDir) + ",\n"
            "  \"AutoPaste\" : " + boolean(autoPaste) + ",\n"
            "  \"CleanSpeech\" : " + boolean(cleanSpeech) + ",\n"
-           "  \"Engine\" : " + quoted(engine) + "\n"
+           "  \"Engine\" : " + quoted(engineName(engine)) + "\n"
            "}";
 }
 
@@ -197,31 +199,5 @@ void Settings::save() const
     QSaveFile out(path());
     const QByteArray bytes = encoded();
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        log("ERROR", QStringLiteral("Settings save failed: %1").arg(out.errorString()));
-}
-
-QUrl Settings::modelURL() const
-{
-    return QUrl(QString::fromLatin1(repositoryBase) + QStringLiteral("ggml-") + model + QStringLiteral(".bin"));
-}
-
-const std::vector<std::pair<QString, QString>> &Settings::availableModels()
-{
-    static const std::vector<std::pair<QString, QString>> models = {
-        {QStringLiteral("tiny"), QStringLiteral("75 МБ")},
-        {QStringLiteral("base"), QStringLiteral("142 МБ")},
-        {QStringLiteral("small"), QStringLiteral("466 МБ")},
-        {QStringLiteral("medium"), QStringLiteral("1,5 ГБ")},
-        {QStringLiteral("large-v3"), QStringLiteral("2,9 ГБ")},
-        {QStringLiteral("large-v3-turbo"), QStringLiteral("1,6 ГБ")},
-    };
-    return models;
-}
-
-QString Settings::sizeText(const QString &model)
-{
-    for (const auto &[name, size] : availableModels())
-        if (name == model)
-            return size;
-    return QStringLiteral("?");
+        Log::error(QStringLiteral("Settings save failed: %1").arg(out.errorString()));
 }

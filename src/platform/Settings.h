@@ -2,10 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QUrl>
 
-#include <utility>
-#include <vector>
+// Where speech is recognised: on this computer or in the cloud ("local" and "cloud" in
+// settings.json).
+enum class Engine { local, cloud };
 
 // The user's persistent choices, kept in settings.json in the support folder. Loaded once
 // by the dictation controller and saved whole after every change.
@@ -18,7 +18,7 @@ struct Settings
     QString modelsDir;
     bool autoPaste = true;
     bool cleanSpeech = true;
-    QString engine = QStringLiteral("local");
+    Engine engine = Engine::local;
 
     // Reads the file with defaults for missing keys, migrates files of version 3.3 and
     // rewrites them; never fails (a bad file gives the defaults and leaves the file alone).
@@ -27,22 +27,16 @@ struct Settings
     // Writes the whole record atomically; failures are logged, never thrown.
     void save() const;
 
-    // Applies the 3.3 → 3.4 migration given the raw file it was decoded from; true when
-    // the file must be rewritten.
-    bool migrate(const QByteArray &data);
-
-    // The download address of `model` on the public whisper.cpp model repository.
-    QUrl modelURL() const;
+    // Whether the raw file needs the 3.3 → 3.4 migration (a recognition that is gone, the
+    // fields of 3.3), which decoding has applied already: true when it must be rewritten.
+    static bool migrate(const QByteArray &data);
 
     // The JSON text save() writes.
     QByteArray encoded() const;
 
-    // Model name and size text, in menu order.
-    static const std::vector<std::pair<QString, QString>> &availableModels();
-    // The size text of a catalogue model, "?" for any other name.
-    static QString sizeText(const QString &model);
-
     static QString path();
+    // The name of `engine` in settings.json and the log.
+    static QString engineName(Engine engine);
 
     bool operator==(const Settings &) const = default;
 };

@@ -23,7 +23,7 @@ QCoro::Task<> guarded(std::function<QCoro::Task<>()> operation, std::function<vo
     if (failed)
         failed(describe(error));
     else
-        Log::write("ERROR", "Unexpected failure: " + describe(error).toStdString());
+        Log::error(QStringLiteral("Unexpected failure: ") + describe(error));
 }
 
 } // namespace

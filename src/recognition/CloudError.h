@@ -6,19 +6,14 @@
 enum class CloudRefusal { other, balance, deviceLimit };
 
 // The cloud recogniser refused a recognition: its HTTP status (0 when the answer was not
-// HTTP), the classification and the Russian message, which is also the description.
+// HTTP) and the Russian message, which is also the description.
 class CloudError : public DescribedError
 {
 public:
-    CloudError(int status, CloudRefusal reason, const QString &message)
-        : DescribedError(message), code(status), why(reason)
-    {
-    }
+    CloudError(int status, const QString &message) : DescribedError(message), code(status) {}
     int status() const { return code; }
-    CloudRefusal reason() const { return why; }
     QString message() const { return description(); }
 
 private:
     int code;
-    CloudRefusal why;
 };

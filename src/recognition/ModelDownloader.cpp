@@ -23,14 +23,9 @@ constexpr qint64 readBuffer = 1024 * 1024;
 // Copied from the reply to the file through one buffer of this size.
 constexpr qint64 chunkSize = 256 * 1024;
 
-void log(const char *level, const QString &message)
-{
-    Log::write(level, message.toStdString());
-}
-
 template <class Error> [[noreturn]] void fail(const Error &error)
 {
-    log("ERROR", QStringLiteral("Failed to download model: ") + error.description());
+    Log::error(QStringLiteral("Failed to download model: ") + error.description());
     throw error;
 }
 
@@ -158,8 +153,8 @@ void ModelDownloader::report(qint64 written, qint64 expected)
 
 QCoro::Task<void> ModelDownloader::download(QUrl from, QString to, std::function<void(int)> progress)
 {
-    log("INFO", QStringLiteral("Downloading model from ") + Network::forLog(from));
+    Log::info(QStringLiteral("Downloading model from ") + Log::address(from));
     ModelDownloader downloader(to, std::move(progress));
     co_await downloader.run(from);
-    log("INFO", QStringLiteral("Model downloaded: ") + to);
+    Log::info(QStringLiteral("Model downloaded: ") + to);
 }

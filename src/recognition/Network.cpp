@@ -97,9 +97,4 @@ int httpStatus(const QNetworkReply &reply)
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-QString forLog(const QUrl &url)
-{
-    return url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
-}
-
 } // namespace Network

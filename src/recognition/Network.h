@@ -56,8 +56,4 @@ using ReplyPtr = std::unique_ptr<QNetworkReply, DeleteLater>;
 // The reply's HTTP status, 0 when there was no HTTP answer.
 int httpStatus(const QNetworkReply &reply);
 
-// `url` as it may appear in the log: without user name, password, query or fragment, any
-// of which may carry a credential.
-QString forLog(const QUrl &url);
-
 } // namespace Network

@@ -1,5 +1,6 @@
 #include "recognition/RemoteTranscriber.h"
 
+#include "platform/IcuText.h"
 #include "platform/Log.h"
 #include "recognition/Network.h"
 
@@ -26,11 +27,6 @@ constexpr qsizetype answerLimit = 4 * 1024 * 1024;
 constexpr qsizetype loggedBodyBytes = 300;
 // The WAV size fields are 32 bits wide.
 constexpr std::size_t maxSamples = (0xFFFF'FFFFull - 36) / 2;
-
-void log(const char *level, const QString &message)
-{
-    Log::write(level, message.toStdString());
-}
 
 void putU32(char *at, quint32 value)
 {
@@ -115,7 +111,7 @@ const icu::RegexPattern &balance()
 
 bool found(const icu::RegexPattern &pattern, const QString &text)
 {
-    const icu::UnicodeString subject(reinterpret_cast<const char16_t *>(text.utf16()), int32_t(text.size()));
+    const icu::UnicodeString subject = IcuText::toIcu(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(subject, status));
     return U_SUCCESS(status) && matcher->find(status) && U_SUCCESS(status);
@@ -150,16 +146,11 @@ QByteArray credential(const RemoteEndpoint &endpoint)
     return (value.startsWith(bearer) ? value.mid(bearer.size()) : value).toUtf8();
 }
 
-QByteArray redacted(QByteArray bytes, const QByteArray &secret)
-{
-    return secret.isEmpty() ? bytes : bytes.replace(secret, "…");
-}
-
 // The body excerpt for the log. A server may echo what it was sent; the log must hold
 // neither the key nor the prompt.
 QString excerpt(const QByteArray &body, const QByteArray &key, const QString &prompt)
 {
-    return QString::fromUtf8(redacted(redacted(body, key), prompt.trimmed().toUtf8()).left(loggedBodyBytes));
+    return QString::fromUtf8(Log::redacted(body, {key, prompt.trimmed().toUtf8()}).left(loggedBodyBytes));
 }
 
 // One POST in flight: collects the answer up to answerLimit and aborts past it.
@@ -196,15 +187,15 @@ QString result(const Upload &upload, const RemoteEndpoint &endpoint, const QStri
         throw NetworkError(QNetworkReply::RemoteHostClosedError, {});
 
     const int status = Network::httpStatus(reply);
-    log("INFO", QStringLiteral("Remote: HTTP %1 after %2 ms").arg(status).arg(elapsedMs));
+    Log::info(QStringLiteral("Remote: HTTP %1 after %2 ms").arg(status).arg(elapsedMs));
     const bool success = status >= 200 && status <= 299;
     if (upload.tooLong && success)
         throw DescribedError(endpoint.name + QStringLiteral(" прислал слишком длинный ответ"));
     if (success)
         return answer(status, upload.answer, endpoint.name);
     const QByteArray key = credential(endpoint);
-    log("INFO", QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
-    return answer(status, redacted(upload.answer, key), endpoint.name);
+    Log::info(QStringLiteral("Remote: error body '%1'").arg(excerpt(upload.answer, key, prompt)));
+    return answer(status, Log::redacted(upload.answer, {key}), endpoint.name);
 }
 
 } // namespace
@@ -216,8 +207,8 @@ QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpo
         throw Cancelled();
     const QByteArray boundary = newBoundary();
     const QByteArray payload = body(boundary, samples, endpoint.model, language, prompt);
-    log("INFO", QStringLiteral("Remote: POST %1 model=%2, %3s of audio")
-                    .arg(Network::forLog(endpoint.url), endpoint.model,
+    Log::info(QStringLiteral("Remote: POST %1 model=%2, %3s of audio")
+                    .arg(Log::address(endpoint.url), endpoint.model,
                          QString::number(double(samples.size()) / sampleRate, 'f', 1)));
 
     QElapsedTimer clock;
@@ -287,8 +278,7 @@ QString answer(int status, const QByteArray &body, const QString &name)
 {
     if (status >= 200 && status <= 299)
         return text(body).replace(QLatin1Char('\n'), QLatin1Char(' ')).trimmed();
-    const auto [reason, message] = explain(status, body, name);
-    throw CloudError(status, reason, message);
+    throw CloudError(status, explain(status, body, name).message);
 }
 
 Explanation explain(int status, const QByteArray &body, const QString &name)

@@ -1,6 +1,7 @@
 #include "recognition/TranscriptionEngine.h"
 
 #include "platform/Errors.h"
+#include "platform/IcuText.h"
 #include "platform/Log.h"
 #include "recognition/EngineError.h"
 #include "recognition/ModelDownloader.h"
@@ -23,11 +24,6 @@
 
 namespace {
 
-void info(const QString &message)
-{
-    Log::write("INFO", message.toStdString());
-}
-
 void logSink(ggml_log_level level, const char *text, void *)
 {
     // Below info: none and debug.
@@ -35,7 +31,7 @@ void logSink(ggml_log_level level, const char *text, void *)
         return;
     const QString line = QString::fromUtf8(text).trimmed();
     if (!line.isEmpty())
-        info(QStringLiteral("whisper: ") + line);
+        Log::info(QStringLiteral("whisper: ") + line);
 }
 
 
@@ -57,13 +53,13 @@ const icu::RegexPattern &tags()
 
 QString withoutTags(const QString &text)
 {
-    const icu::UnicodeString input(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+    const icu::UnicodeString input = IcuText::toIcu(text);
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> matcher(tags().matcher(input, status));
     const icu::UnicodeString output = matcher->replaceAll(icu::UnicodeString(), status);
     if (U_FAILURE(status))
         return text;
-    return QString(reinterpret_cast<const QChar *>(output.getBuffer()), output.length());
+    return IcuText::toQt(output);
 }
 
 } // namespace
@@ -117,21 +113,19 @@ std::optional<QString> TranscriptionEngine::loadedModel() const
 
 QCoro::Task<void> TranscriptionEngine::load(QString path, QString name)
 {
-    info(QStringLiteral("Loading model from '%1'").arg(path));
-    // The future is made outside the co_await expression: GCC 12 destroys temporaries
-    // inside such an expression twice.
+    Log::info(QStringLiteral("Loading model from '%1'").arg(path));
     QFuture<bool> work = QtConcurrent::run(&queue, [this, path, name] { return loadOnWorker(path, name); });
     const bool loaded = co_await work;
     if (!loaded)
         throw EngineError::loadFailed(QFileInfo(path).fileName());
-    info(QStringLiteral("Model loaded, ready"));
+    Log::info(QStringLiteral("Model loaded, ready"));
 }
 
 bool TranscriptionEngine::loadOnWorker(const QString &path, const QString &name)
 {
     freeOnWorker();
     if (const auto problem = ModelFile::problem(path)) {
-        Log::write("ERROR", ("Model file rejected: " + *problem).toStdString());
+        Log::error(QStringLiteral("Model file rejected: ") + *problem);
         return false;
     }
     whisper_context *loaded = nullptr;
@@ -155,7 +149,7 @@ void TranscriptionEngine::unload()
         if (!isLoaded())
             return;
         freeOnWorker();
-        info(QStringLiteral("Model unloaded"));
+        Log::info(QStringLiteral("Model unloaded"));
     });
 }
 
@@ -249,13 +243,13 @@ QString TranscriptionEngine::textOf(std::span<const Segment> segments)
             continue;
         highest = std::max(highest, segment.noSpeech);
         if (segment.noSpeech > noSpeechLimit) {
-            info(QString::asprintf("Dropped segment (no-speech %.2f, %zu bytes)", segment.noSpeech,
+            Log::info(QString::asprintf("Dropped segment (no-speech %.2f, %zu bytes)", segment.noSpeech,
                                    std::strlen(segment.text)));
             continue;
         }
         bytes.append(segment.text);
     }
-    info(QString::asprintf("Transcribed, highest no-speech probability %.2f (limit %.2f)", highest, noSpeechLimit));
+    Log::info(QString::asprintf("Transcribed, highest no-speech probability %.2f (limit %.2f)", highest, noSpeechLimit));
     // Joined as bytes first, so that a character split between two segments is whole again.
     QString text = withoutTags(QString::fromUtf8(bytes));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace TextCleaner::Text {
+namespace CleanerText {
 namespace {
 
 bool cyrillicLowerCase(UChar c)
@@ -15,16 +15,6 @@ bool cyrillicLowerCase(UChar c)
 }
 
 } // namespace
-
-icu::UnicodeString toIcu(const QString &text)
-{
-    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), static_cast<int32_t>(text.size()));
-}
-
-QString toQt(const icu::UnicodeString &text)
-{
-    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
-}
 
 icu::UnicodeString trimmed(const icu::UnicodeString &text)
 {
@@ -67,4 +57,4 @@ icu::UnicodeString upperFirst(const icu::UnicodeString &text)
     return result.append(text, end, text.length() - end);
 }
 
-} // namespace TextCleaner::Text
+} // namespace CleanerText

@@ -6,10 +6,7 @@
 
 // Text helpers shared by the speech cleaner and the list formatter. They work on ICU's
 // UTF-16 strings, whose positions are the ones the rules count in.
-namespace TextCleaner::Text {
-
-icu::UnicodeString toIcu(const QString &text);
-QString toQt(const icu::UnicodeString &text);
+namespace CleanerText {
 
 // Without white space and line breaks at both ends.
 icu::UnicodeString trimmed(const icu::UnicodeString &text);
@@ -20,7 +17,4 @@ icu::UnicodeString upperCharacter(const icu::UnicodeString &character);
 // The text with its first user-perceived character through the capitalisation rule.
 icu::UnicodeString upperFirst(const icu::UnicodeString &text);
 
-// The list step on ICU text (TextCleaner::asList without the conversions).
-icu::UnicodeString listed(const icu::UnicodeString &text);
-
-} // namespace TextCleaner::Text
+} // namespace CleanerText

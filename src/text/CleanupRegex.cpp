@@ -2,7 +2,7 @@
 
 #include "platform/Log.h"
 
-namespace TextCleaner::Regex {
+namespace CleanupRegex {
 
 int32_t budget(int32_t length)
 {
@@ -94,4 +94,4 @@ std::optional<Match> Pattern::find(const icu::UnicodeString &text, int32_t from)
     return Match{m->start(status), m->end(status)};
 }
 
-} // namespace TextCleaner::Regex
+} // namespace CleanupRegex

@@ -9,7 +9,7 @@
 
 // The regular-expression plumbing of the speech cleaner and the list formatter: ICU
 // patterns over UTF-16 text, so that positions are the ones the rules count in.
-namespace TextCleaner::Regex {
+namespace CleanupRegex {
 
 // A match as a range of UTF-16 code units.
 struct Match
@@ -70,4 +70,4 @@ inline const std::string wordCharacter = R"((?-i:[\p{L}\p{N}\-\u0345]))";     //
 inline const std::string letter = R"((?-i:[\p{L}\u0345]))";                   // \p{L}
 inline const std::string letterDigitOrColon = R"((?-i:[\p{L}\p{N}:\u0345]))"; // [\p{L}\p{N}:]
 
-} // namespace TextCleaner::Regex
+} // namespace CleanupRegex

@@ -1,6 +1,6 @@
-// The spoken-list step of TextCleaner: "во-первых … во-вторых …", "первое, … второе, …",
-// "пункт один … пункт два …" or "первый пункт … второй пункт …" become a numbered list.
+#include "text/SpokenList.h"
 
+#include "platform/IcuText.h"
 #include "text/CleanerText.h"
 #include "text/CleanupRegex.h"
 #include "text/TextCleaner.h"
@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace TextCleaner {
+namespace SpokenList {
 namespace {
 
-using Regex::Match;
-using Regex::Pattern;
+using CleanupRegex::Match;
+using CleanupRegex::Pattern;
 
-const std::string wordStart = "(?<!" + Regex::wordCharacter + ")";
-const std::string wordEnd = "(?!" + Regex::wordCharacter + ")";
+const std::string wordStart = "(?<!" + CleanupRegex::wordCharacter + ")";
+const std::string wordEnd = "(?!" + CleanupRegex::wordCharacter + ")";
 
 using Markers = std::array<const char *, 10>;
 
@@ -78,7 +78,7 @@ icu::UnicodeString tidyItem(const icu::UnicodeString &text)
 {
     const ListPatterns &p = patterns();
     const icu::UnicodeString tidy = p.itemTail.removeFirst(p.itemHead.removeFirst(text));
-    return Text::upperFirst(tidy);
+    return CleanerText::upperFirst(tidy);
 }
 
 std::optional<icu::UnicodeString> render(const icu::UnicodeString &text, const std::vector<Match> &markers)
@@ -113,7 +113,7 @@ std::optional<icu::UnicodeString> render(const icu::UnicodeString &text, const s
             result.append(u'\n');
         result.append(icu::UnicodeString::fromUTF8(std::to_string(k + 1) + ". ")).append(items[k]);
     }
-    rest = Text::trimmed(rest);
+    rest = CleanerText::trimmed(rest);
     if (!rest.isEmpty())
         result.append(u"\n\n").append(rest);
     return result;
@@ -136,8 +136,6 @@ std::vector<Match> collect(const icu::UnicodeString &text, const Family &family)
 
 } // namespace
 
-namespace Text {
-
 icu::UnicodeString listed(const icu::UnicodeString &text)
 {
     for (const Family &family : patterns().families) {
@@ -150,11 +148,9 @@ icu::UnicodeString listed(const icu::UnicodeString &text)
     return text;
 }
 
-} // namespace Text
-
 QString asList(const QString &text)
 {
-    return Text::toQt(Text::listed(Text::toIcu(text)));
+    return IcuText::toQt(listed(IcuText::toIcu(text)));
 }
 
 std::optional<QString> numbered(const QString &text, const QList<MarkerRange> &ranges)
@@ -170,15 +166,15 @@ std::optional<QString> numbered(const QString &text, const QList<MarkerRange> &r
     }
     if (markers.size() < 2)
         return std::nullopt;
-    const auto list = render(Text::toIcu(text), markers);
+    const auto list = render(IcuText::toIcu(text), markers);
     if (!list)
         return std::nullopt;
-    return Text::toQt(*list);
+    return IcuText::toQt(*list);
 }
 
 QString item(const QString &text)
 {
-    return Text::toQt(tidyItem(Text::toIcu(text)));
+    return IcuText::toQt(tidyItem(IcuText::toIcu(text)));
 }
 
-} // namespace TextCleaner
+} // namespace SpokenList

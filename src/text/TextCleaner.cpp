@@ -1,7 +1,9 @@
 #include "text/TextCleaner.h"
 
+#include "platform/IcuText.h"
 #include "text/CleanerText.h"
 #include "text/CleanupRegex.h"
+#include "text/SpokenList.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/uchar.h>
@@ -28,23 +30,23 @@
 //   numerals (valueRunStart). "\G" keeps the one exception: a scan that resumes inside a
 //   run after the previous match.
 // - "ой, нет" is no retraction phrase of its own (see retract).
-// - Letter and number classes are written out closed over case (see Regex::wordCharacter).
+// - Letter and number classes are written out closed over case (see CleanupRegex::wordCharacter).
 //
 // The tests check all of it against the plain form on many generated texts. A pattern that
-// still runs out of its budget (Regex::budget) is skipped for that text.
+// still runs out of its budget (CleanupRegex::budget) is skipped for that text.
 
 namespace TextCleaner {
 namespace {
 
-using Regex::Pattern;
+using CleanupRegex::Pattern;
 
 const std::string marker = "\x01";
 
 // Fixed fragments.
 const std::string sentenceStart = R"((^|[.!?…]\s+)\u0001*)";
 const std::string filler = "(?:ну|как бы|типа|короче|так сказать|это самое|скажем так)";
-const std::string leftWordGuard = "(?<!" + Regex::wordCharacter + ")";
-const std::string rightWordGuard = "(?!" + Regex::wordCharacter + ")";
+const std::string leftWordGuard = "(?<!" + CleanupRegex::wordCharacter + ")";
+const std::string rightWordGuard = "(?!" + CleanupRegex::wordCharacter + ")";
 const std::string hesitation = "(?:э+(?:-э+)*|э+м+|м{2,}|м-м+(?:-м+)*|хм+|гм+|а-а+(?:-а+)*)" + rightWordGuard;
 const std::string clauseEnd = R"((?=\s*+(?:[.!?…]|$)))";
 const std::string numeralWords =
@@ -83,8 +85,8 @@ const std::string takeBack =
 // A preposition with one to three words, taken back, then a new preposition beginning with
 // the same letter (group 2 is that letter, group 3 the new preposition and its spaces).
 // Only used behind a prefix with exactly one group.
-const std::string samePlace = "(?=(" + Regex::letter + "))" + preposition + R"(\s+)" + Regex::letterDigitOrColon +
-                              R"(+(?:\s+)" + Regex::letterDigitOrColon + "+){0,2}" + takeBack + R"((?=\2)()" +
+const std::string samePlace = "(?=(" + CleanupRegex::letter + "))" + preposition + R"(\s+)" + CleanupRegex::letterDigitOrColon +
+                              R"(+(?:\s+)" + CleanupRegex::letterDigitOrColon + "+){0,2}" + takeBack + R"((?=\2)()" +
                               preposition + R"(\s+))";
 
 // A value taken back and the corrected value (the one group), which must end at a word end.
@@ -135,7 +137,7 @@ std::string afterWholeNumeralWord(const std::string &space)
     std::vector<std::string> lookbehinds;
     for (const auto &[length, words] : byLength)
         lookbehinds.push_back("(?<=" + leftWordGuard + "(?:" + joined(words) + R"()(?!\G))" + space + ")");
-    return "(?<=" + Regex::letter + "{3}" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" +
+    return "(?<=" + CleanupRegex::letter + "{3}" + space + ")(?<=(?:" + joined({endings.begin(), endings.end()}) + ")" +
            space + ")(?:" + joined(lookbehinds) + ")";
 }
 
@@ -184,7 +186,7 @@ std::vector<Rule> buildRules()
         // 11. A repeated short word.
         {leftWordGuard + "(" + shortWord + R"()(?:[,…]?\s+\1)+)" + rightWordGuard, "$1"},
         // 12. A repeated phrase of a short word and one or two more words.
-        {leftWordGuard + "(" + shortWord + R"(\s+)" + Regex::letter + R"(+(?:\s+)" + Regex::letter +
+        {leftWordGuard + "(" + shortWord + R"(\s+)" + CleanupRegex::letter + R"(+(?:\s+)" + CleanupRegex::letter +
              R"(+)?)(?:[,…]?\s+\1)+)" + rightWordGuard,
          "$1"},
         // 13. A corrected place at the start of a sentence.
@@ -209,7 +211,7 @@ std::vector<Rule> buildRules()
     for (const auto &[pattern, replacement] : table) {
         Pattern compiled("rule " + std::to_string(++number), pattern);
         if (compiled)
-            rules.push_back({std::move(compiled), Regex::fromUtf8(replacement)});
+            rules.push_back({std::move(compiled), CleanupRegex::fromUtf8(replacement)});
     }
     return rules;
 }
@@ -247,7 +249,7 @@ icu::UnicodeString capitalizeText(const icu::UnicodeString &text)
         }
         if (capitalizeNext && letterOrNumber(character.char32At(0))) {
             capitalizeNext = false;
-            result.append(Text::upperCharacter(character));
+            result.append(CleanerText::upperCharacter(character));
             continue;
         }
         result.append(character);
@@ -259,22 +261,22 @@ icu::UnicodeString capitalizeText(const icu::UnicodeString &text)
 
 QString clean(const QString &text)
 {
-    icu::UnicodeString current = Text::toIcu(text);
+    icu::UnicodeString current = IcuText::toIcu(text);
     for (const Rule &rule : rules()) {
         if (auto replaced = rule.pattern.replaceAll(current, rule.replacement))
             current = std::move(*replaced);
     }
-    return Text::toQt(Text::listed(Text::trimmed(capitalizeText(current))));
+    return IcuText::toQt(SpokenList::listed(CleanerText::trimmed(capitalizeText(current))));
 }
 
 QString capitalize(const QString &text)
 {
-    return Text::toQt(capitalizeText(Text::toIcu(text)));
+    return IcuText::toQt(capitalizeText(IcuText::toIcu(text)));
 }
 
 QString upper(const QString &character)
 {
-    return Text::toQt(Text::upperCharacter(Text::toIcu(character)));
+    return IcuText::toQt(CleanerText::upperCharacter(IcuText::toIcu(character)));
 }
 
 } // namespace TextCleaner

@@ -9,6 +9,15 @@
 
 #include <algorithm>
 
+int characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
 namespace TextPaster {
 
 namespace {
@@ -28,21 +37,6 @@ State &state()
 {
     static State instance;
     return instance;
-}
-
-void info(const QString &message)
-{
-    Log::write("INFO", message.toStdString());
-}
-
-// User-perceived characters: "й" written as two code points, or a family emoji, count as one.
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
 }
 
 QCoro::Task<> wait(milliseconds duration)
@@ -77,7 +71,7 @@ void restoreAtOnce()
     s.saved.reset();
     s.seams.clipboard->clear();
     if (!items.isEmpty() && !s.seams.clipboard->write(items))
-        info(QStringLiteral("TextPaster: previous pasteboard could not be restored"));
+        Log::info(QStringLiteral("TextPaster: previous pasteboard could not be restored"));
 }
 
 QCoro::Task<> restoreLater(milliseconds after, quint64 turn)
@@ -88,7 +82,7 @@ QCoro::Task<> restoreLater(milliseconds after, quint64 turn)
             putBack();
     } catch (...) {
         const QString why = TopLevelTask::describe(std::current_exception());
-        Log::write("ERROR", "TextPaster: restore failed: " + why.toStdString());
+        Log::error(QStringLiteral("TextPaster: restore failed: ") + why);
     }
 }
 
@@ -108,14 +102,14 @@ std::optional<RunningApp> captureTarget()
 {
     const std::optional<RunningApp> app = ready() ? state().seams.workspace->frontmost() : std::nullopt;
     const QString identifier = app && !app->identifier.isEmpty() ? app->identifier : QStringLiteral("none");
-    info(QStringLiteral("TextPaster: target app captured (%1, pid %2)").arg(identifier).arg(app ? app->pid : 0));
+    Log::info(QStringLiteral("TextPaster: target app captured (%1, pid %2)").arg(identifier).arg(app ? app->pid : 0));
     return app;
 }
 
 QCoro::Task<PasteResult> paste(QString text, bool paste, std::optional<RunningApp> target)
 {
     const qsizetype count = characterCount(text);
-    info(QStringLiteral("TextPaster: paste called with %1 chars").arg(count));
+    Log::info(QStringLiteral("TextPaster: paste called with %1 chars").arg(count));
     if (!ready())
         co_return PasteResult::failed;
     const Seams &seams = state().seams;
@@ -125,22 +119,22 @@ QCoro::Task<PasteResult> paste(QString text, bool paste, std::optional<RunningAp
         co_return seams.clipboard->setText(text, false) ? PasteResult::copied : PasteResult::failed;
     }
     if (!seams.keys->isTrusted()) {
-        info(QStringLiteral("TextPaster: no Accessibility permission — the pasteboard stays as it was"));
+        Log::info(QStringLiteral("TextPaster: no Accessibility permission — the pasteboard stays as it was"));
         requestAccessibilityIfNeeded();
         co_return PasteResult::failed;
     }
     if (!co_await focus(target)) {
-        info(QStringLiteral("TextPaster: target app unavailable — the pasteboard stays as it was"));
+        Log::info(QStringLiteral("TextPaster: target app unavailable — the pasteboard stays as it was"));
         co_return PasteResult::failed;
     }
     if (!co_await borrow(text)) {
-        info(QStringLiteral("TextPaster: pasteboard write failed"));
+        Log::info(QStringLiteral("TextPaster: pasteboard write failed"));
         restoreAtOnce();
         co_return PasteResult::failed;
     }
     co_await wait(milliseconds(50));
     seams.keys->postPaste(*target);
-    info(QStringLiteral("TextPaster: Cmd+V posted"));
+    Log::info(QStringLiteral("TextPaster: Cmd+V posted"));
     putBack(milliseconds(std::min<qsizetype>(count + 1000, 6000)));
     co_return PasteResult::pasted;
 }
@@ -151,7 +145,7 @@ void requestAccessibilityIfNeeded()
     if (!ready() || s.seams.keys->isTrusted() || s.accessibilityPrompted)
         return;
     s.accessibilityPrompted = true;
-    info(QStringLiteral("TextPaster: Accessibility permission missing, prompting"));
+    Log::info(QStringLiteral("TextPaster: Accessibility permission missing, prompting"));
     s.seams.keys->promptForTrust();
 }
 
@@ -164,7 +158,7 @@ QCoro::Task<bool> focus(std::optional<RunningApp> target)
     const std::optional<RunningApp> front = workspace->frontmost();
     if (!front || !sameApplication(*front, *target)) {
         const QString name = target->identifier.isEmpty() ? QStringLiteral("target") : target->identifier;
-        info(QStringLiteral("TextPaster: focus moved away, re-activating %1").arg(name));
+        Log::info(QStringLiteral("TextPaster: focus moved away, re-activating %1").arg(name));
         workspace->activate(*target);
     }
     co_await wait(milliseconds(150));
@@ -172,7 +166,7 @@ QCoro::Task<bool> focus(std::optional<RunningApp> target)
     const std::optional<RunningApp> now = workspace->frontmost();
     if (now && sameApplication(*now, *target))
         co_return true;
-    info(QStringLiteral("TextPaster: refocus failed"));
+    Log::info(QStringLiteral("TextPaster: refocus failed"));
     co_return false;
 }
 
@@ -195,10 +189,10 @@ QCoro::Task<QList<ClipboardItem>> snapshot(const Clipboard &clipboard)
 {
     const ClipboardSnapshot read = co_await clipboard.snapshot(snapshotTimeLimit, snapshotBudget);
     auto leftBehind = [](const QString &type, qint64 size) {
-        info(QStringLiteral("TextPaster: type %1 left behind, %2 bytes").arg(type).arg(size));
+        Log::info(QStringLiteral("TextPaster: type %1 left behind, %2 bytes").arg(type).arg(size));
     };
     for (const QString &type : read.late)
-        info(QStringLiteral("TextPaster: type %1 left behind, not delivered within %2 ms")
+        Log::info(QStringLiteral("TextPaster: type %1 left behind, not delivered within %2 ms")
                  .arg(type)
                  .arg(snapshotTimeLimit.count()));
     for (const auto &[type, size] : read.tooLarge)
@@ -225,7 +219,7 @@ void putBack(milliseconds after)
 {
     State &s = state();
     const quint64 turn = ++s.restoreTurn;
-    info(QStringLiteral("TextPaster: restoring previous clipboard in %1 ms").arg(after.count()));
+    Log::info(QStringLiteral("TextPaster: restoring previous clipboard in %1 ms").arg(after.count()));
     restoreLater(after, turn);
 }
 
@@ -239,14 +233,14 @@ void putBack()
 
     Clipboard &clipboard = *s.seams.clipboard;
     if (clipboard.changeCount() != s.ownChangeCount) {
-        info(QStringLiteral("TextPaster: pasteboard changed since the paste — leaving it alone"));
+        Log::info(QStringLiteral("TextPaster: pasteboard changed since the paste — leaving it alone"));
         return;
     }
     clipboard.clear();
     if (items.isEmpty())
         return;
     if (!clipboard.write(items))
-        info(QStringLiteral("TextPaster: previous pasteboard could not be restored"));
+        Log::info(QStringLiteral("TextPaster: previous pasteboard could not be restored"));
 }
 
 } // namespace TextPaster

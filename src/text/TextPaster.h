@@ -12,6 +12,10 @@
 #include <functional>
 #include <optional>
 
+// The number of characters a reader sees in `text` (extended grapheme clusters): "й" written
+// as two code points, or a family emoji, count as one.
+int characterCount(const QString &text);
+
 enum class PasteResult {
     pasted, // text written, the paste chord sent, the restore scheduled
     copied, // automatic pasting off: the text was left on the clipboard

@@ -25,7 +25,7 @@ public:
         asked << buttons;
         return answer;
     }
-    std::optional<QString> askForEngine(const QString &current) override
+    std::optional<Engine> askForEngine(Engine current) override
     {
         engineAskedWith = current;
         return engineChoice;
@@ -35,8 +35,8 @@ public:
     QStringList shown;
     QList<QStringList> asked;
     int answer = 0;
-    std::optional<QString> engineChoice;
-    QString engineAskedWith;
+    std::optional<Engine> engineChoice;
+    std::optional<Engine> engineAskedWith;
     QStringList opened;
 };
 
@@ -192,7 +192,7 @@ private Q_SLOTS:
         QVERIFY(checked(rig.app->modelItem->menu()).isEmpty());
         QCOMPARE(checked(rig.app->languageItem->menu()), QStringList{"ru"});
 
-        rig.app->state()->settings().engine = QStringLiteral("cloud");
+        rig.app->state()->settings().engine = Engine::cloud;
         rig.app->refresh();
         QVERIFY(!rig.app->modelItem->isEnabled()); // idle, but the cloud needs no model
         QVERIFY(rig.app->languageItem->isEnabled());
@@ -352,13 +352,13 @@ private Q_SLOTS:
     {
         Rig rig;
         rig.app->showEngine(); // cancelled
-        QCOMPARE(rig.alerts->engineAskedWith, QStringLiteral("local"));
+        QCOMPARE(rig.alerts->engineAskedWith, Engine::local);
         QTest::qWait(10);
-        QCOMPARE(rig.app->state()->settings().engine, QStringLiteral("local"));
-        rig.alerts->engineChoice = QStringLiteral("cloud");
+        QCOMPARE(rig.app->state()->settings().engine, Engine::local);
+        rig.alerts->engineChoice = Engine::cloud;
         rig.app->showEngine();
         QTRY_COMPARE(rig.app->state()->status(), QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)"));
-        QCOMPARE(Settings::load().engine, QStringLiteral("cloud"));
+        QCOMPARE(Settings::load().engine, Engine::cloud);
     }
 
     void about()

@@ -93,8 +93,8 @@ private Q_SLOTS:
         QCOMPARE(take.kind, Take::Kind::audio);
         // The take is what was played: same length, and its peak raised to 0.95 by the same gain.
         QCOMPARE(take.samples.size(), playedSamples.size());
-        const float gain = std::min(0.95f / SpeechFixture::peakOf(playedSamples), 25.0f);
-        QVERIFY(std::fabs(SpeechFixture::peakOf(take.samples) - SpeechFixture::peakOf(playedSamples) * gain) < 1e-4f);
+        const float gain = std::min(0.95f / AudioRecorder::peakOf(playedSamples), 25.0f);
+        QVERIFY(std::fabs(AudioRecorder::peakOf(take.samples) - AudioRecorder::peakOf(playedSamples) * gain) < 1e-4f);
         for (size_t i = 0; i < take.samples.size(); i += 997)
             QVERIFY(std::fabs(take.samples[i] - playedSamples[i] * gain) < 1e-4f);
     }

@@ -41,12 +41,4 @@ QByteArray microphonePcm(const QString &folder)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-float peakOf(const std::vector<float> &samples)
-{
-    float peak = 0;
-    for (float s : samples)
-        peak = std::max(peak, std::fabs(s));
-    return peak;
-}
-
 } // namespace SpeechFixture

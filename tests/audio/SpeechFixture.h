@@ -25,7 +25,4 @@ bool convert(const QString &source, const QString &target, const QStringList &op
 // `folder`; empty when it could not be made.
 QByteArray microphonePcm(const QString &folder);
 
-// The largest absolute sample value.
-float peakOf(const std::vector<float> &samples);
-
 } // namespace SpeechFixture

@@ -18,7 +18,7 @@ namespace {
 
 std::exception_ptr refusal(int status, const QString &message)
 {
-    return std::make_exception_ptr(CloudError(status, CloudRefusal::other, message));
+    return std::make_exception_ptr(CloudError(status, message));
 }
 
 // A controller wired to doubles, with every status change it announced.
@@ -44,7 +44,7 @@ struct Rig
     void ready()
     {
         s.loadedName = app->settings().model;
-        QCoro::waitFor(app->prepare(true));
+        QCoro::waitFor(app->prepare());
         QCOMPARE(app->state(), RecordingState::idle);
         changes.clear();
         s.overlay.clear();
@@ -137,36 +137,36 @@ private Q_SLOTS:
             << "error" << "Не удалось распознать: whisper вернул код -6" << ""
             << "Transcription failed: whisper вернул код -6";
         QTest::newRow("cloud text")
-            << Setup([](Script &, Settings &st) { st.engine = QStringLiteral("cloud"); }) << "idle"
+            << Setup([](Script &, Settings &st) { st.engine = Engine::cloud; }) << "idle"
             << "Вставлено символов: 14" << "ОБЛАЧНЫЙ ТЕКСТ" << "";
         QTest::newRow("cloud 401")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.cloudError = refusal(401, QStringLiteral("Ключ не принят"));
                })
             << "error" << "Не удалось распознать: Ключ не принят" << "" << "";
         QTest::newRow("cloud 403")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.cloudError = refusal(403, QStringLiteral("Доступ закрыт"));
                })
             << "error" << "Не удалось распознать: Доступ закрыт" << "" << "";
         QTest::newRow("cloud 402 shows the message alone")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.cloudError = refusal(402, QStringLiteral("Пополните баланс Nimbrel"));
                })
             << "error" << "Пополните баланс Nimbrel" << "" << "";
         QTest::newRow("cloud 500")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.cloudError = refusal(500, QStringLiteral("Сервер Nimbrel Cloud недоступен"));
                })
             << "error" << "Не удалось распознать: Сервер Nimbrel Cloud недоступен" << ""
             << "Transcription failed: Сервер Nimbrel Cloud недоступен";
         QTest::newRow("cloud network failure")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.cloudError = std::make_exception_ptr(DescribedError(QStringLiteral("Connection refused")));
                })
             << "error" << "Не удалось распознать: Connection refused" << ""
@@ -227,7 +227,7 @@ private Q_SLOTS:
         rig.app->toggle();
         QTRY_COMPARE(rig.app->state(), RecordingState::recording);
         // Changed while recording: the stop decides.
-        rig.app->settings().engine = QStringLiteral("cloud");
+        rig.app->settings().engine = Engine::cloud;
         rig.app->settings().language = QStringLiteral("en");
         rig.app->settings().prompt = QStringLiteral("Kubernetes");
         // Key and address come from one reading of the key file, even while it is edited.
@@ -264,7 +264,7 @@ private Q_SLOTS:
             << "Нет доступа к микрофону — Системные настройки → Конфиденциальность и безопасность → Микрофон" << "";
         QTest::newRow("cloud key unreachable")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.key.clear();
                    s.fetchSucceeds = false;
                    s.unreachable = true;
@@ -272,14 +272,14 @@ private Q_SLOTS:
             << "error" << "Облако недоступно: нет связи с Nimbrel" << "State: loading — Получаю ключ облака…";
         QTest::newRow("cloud key refused")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.key.clear();
                    s.fetchSucceeds = false;
                })
             << "error" << "Облако недоступно: Nimbrel не выдал ключ устройства" << "";
         QTest::newRow("cloud key fetched, recording starts")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.key.clear();
                })
             << "recording" << "Слушаю…" << "State: loading — Получаю ключ облака…";
@@ -387,7 +387,7 @@ private Q_SLOTS:
         Rig rig;
         rig.ready();
         if (cloud)
-            rig.app->settings().engine = QStringLiteral("cloud");
+            rig.app->settings().engine = Engine::cloud;
         rig.s.localGate = std::make_shared<Gate>();
         rig.s.cloudGate = std::make_shared<Gate>();
         rig.app->toggle();
@@ -482,18 +482,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("logged");
 
         QTest::newRow("cloud with a key")
-            << Setup([](Script &, Settings &st) { st.engine = QStringLiteral("cloud"); }) << false
+            << Setup([](Script &, Settings &st) { st.engine = Engine::cloud; }) << false
             << QStringList{"idle — Готово — Alt+Пробел (Nimbrel Cloud)"} << "";
         QTest::newRow("cloud, key fetched")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.key.clear();
                })
             << false << QStringList{"loading — Получаю ключ облака…", "idle — Готово — Alt+Пробел (Nimbrel Cloud)"}
             << "";
         QTest::newRow("cloud, no key")
             << Setup([](Script &s, Settings &st) {
-                   st.engine = QStringLiteral("cloud");
+                   st.engine = Engine::cloud;
                    s.key.clear();
                    s.fetchSucceeds = false;
                })
@@ -565,8 +565,8 @@ private Q_SLOTS:
             QFile f(file);
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        const bool wasCloud = rig.app->settings().engine == QLatin1String("cloud");
-        QCoro::waitFor(rig.app->prepare(true));
+        const bool wasCloud = rig.app->settings().engine == Engine::cloud;
+        QCoro::waitFor(rig.app->prepare());
         QCOMPARE(rig.changes, statuses);
         QCOMPARE(rig.s.unloads, wasCloud ? 1 : 0);
         if (!logged.isEmpty())
@@ -587,7 +587,7 @@ private Q_SLOTS:
             return true;
         };
         QFile::remove(QString::fromStdString(Paths::modelFile("small").string()));
-        QCoro::waitFor(rig.app->prepare(true));
+        QCoro::waitFor(rig.app->prepare());
         QCOMPARE(asked, QStringList({"small", "466 МБ", QString::fromStdString(Paths::modelsFolder().string())}));
         QStringList expected{"loading — Загружаю модель…", "loading — Скачиваю модель small…"};
         for (int p = 0; p <= 100; ++p)
@@ -609,7 +609,7 @@ private Q_SLOTS:
             size = s;
             return false;
         };
-        QCoro::waitFor(rig.app->prepare(true));
+        QCoro::waitFor(rig.app->prepare());
         QCOMPARE(size, QStringLiteral("?"));
         QCOMPARE(rig.app->status(), QStringLiteral("Загрузка модели «my-finetune» отменена"));
     }
@@ -622,11 +622,11 @@ private Q_SLOTS:
         rig.app->settings().model = QStringLiteral("tiny");
         rig.app->confirmDownload = [](const QString &, const QString &, const QString &) { return true; };
         QFile::remove(QString::fromStdString(Paths::modelFile("tiny").string()));
-        auto first = rig.app->prepare(true);
+        auto first = rig.app->prepare();
         QTRY_COMPARE(rig.s.downloads, 1);
         // A second preparation for the cloud runs while the download waits.
-        rig.app->settings().engine = QStringLiteral("cloud");
-        QCoro::waitFor(rig.app->prepare(true));
+        rig.app->settings().engine = Engine::cloud;
+        QCoro::waitFor(rig.app->prepare());
         QCOMPARE(rig.app->status(), QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)"));
         rig.s.downloadGate->open();
         QCoro::waitFor(std::move(first));
@@ -638,9 +638,9 @@ private Q_SLOTS:
     {
         Rig rig;
         rig.s.key.clear();
-        rig.app->settings().engine = QStringLiteral("cloud");
-        auto preparing = rig.app->prepare(true);
-        rig.app->settings().engine = QStringLiteral("local"); // changed while the key is fetched
+        rig.app->settings().engine = Engine::cloud;
+        auto preparing = rig.app->prepare();
+        rig.app->settings().engine = Engine::local; // changed while the key is fetched
         QCoro::waitFor(std::move(preparing));
         QCOMPARE(rig.app->status(), QStringLiteral("Готово — Alt+Пробел (этот Mac)"));
     }
@@ -653,11 +653,11 @@ private Q_SLOTS:
         QVERIFY(rig.changes.isEmpty());
         QVERIFY(!QFile::exists(Settings::path()));
 
-        QCoro::waitFor(rig.app->changeEngine(QStringLiteral("cloud")));
+        QCoro::waitFor(rig.app->changeEngine(Engine::cloud));
         QVERIFY(rig.messages().contains(QStringLiteral("[INFO] Recognition changed: cloud")));
         QCOMPARE(rig.s.unloads, 1);
         QCOMPARE(rig.app->status(), QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)"));
-        QCOMPARE(Settings::load().engine, QStringLiteral("cloud"));
+        QCOMPARE(Settings::load().engine, Engine::cloud);
 
         const int before = rig.changes.size();
         const QString status = rig.app->status();

@@ -116,23 +116,23 @@ private Q_SLOTS:
 
     void dictatesIntoTheTargetWindow_data()
     {
-        QTest::addColumn<QString>("engine");
+        QTest::addColumn<Engine>("engine");
         QTest::addColumn<bool>("cleanSpeech");
         QTest::addColumn<QString>("ready");
-        QTest::newRow("local, cleaned") << QStringLiteral("local") << true << QStringLiteral("Готово — Alt+Пробел");
+        QTest::newRow("local, cleaned") << Engine::local << true << QStringLiteral("Готово — Alt+Пробел");
         QTest::newRow("local, as recognised")
-            << QStringLiteral("local") << false << QStringLiteral("Готово — Alt+Пробел");
+            << Engine::local << false << QStringLiteral("Готово — Alt+Пробел");
         QTest::newRow("cloud (whisper-server)")
-            << QStringLiteral("cloud") << true << QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)");
+            << Engine::cloud << true << QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)");
     }
 
     void dictatesIntoTheTargetWindow()
     {
-        QFETCH(QString, engine);
+        QFETCH(Engine, engine);
         QFETCH(bool, cleanSpeech);
         QFETCH(QString, ready);
 
-        if (engine == QLatin1String("cloud"))
+        if (engine == Engine::cloud)
             TestSupport::writeFile(CloudKeyFile::path(), QStringLiteral("{\"URL\": \"http://127.0.0.1:%1\", "
                                                                         "\"Key\": \"%2\"}")
                                                              .arg(port)
@@ -147,7 +147,7 @@ private Q_SLOTS:
         app.settings().engine = engine;
         app.settings().cleanSpeech = cleanSpeech;
         app.settings().autoPaste = true;
-        QCoro::waitFor(app.prepare(true));
+        QCoro::waitFor(app.prepare());
         QCOMPARE(app.status(), ready);
         QCOMPARE(app.state(), RecordingState::idle);
 
@@ -179,7 +179,7 @@ private Q_SLOTS:
         QVERIFY2(dictation.filter(captured).size() == 1, qPrintable(dictation.join('\n')));
         for (const char *step : {"State: recording — Слушаю…", "State: transcribing — Распознаю…"})
             QCOMPARE(dictation.filter(QString::fromUtf8(step)).size(), 1);
-        QCOMPARE(serverOutput.count("processing 'dictation.wav'") - served, engine == QLatin1String("cloud") ? 1 : 0);
+        QCOMPARE(serverOutput.count("processing 'dictation.wav'") - served, engine == Engine::cloud ? 1 : 0);
         for (const QString &line : log) {
             QVERIFY2(!line.contains(text), qPrintable(line));
             QVERIFY2(!line.contains(cloudKey), qPrintable(line));

@@ -45,7 +45,7 @@ private Q_SLOTS:
         QCOMPARE(s, Settings());
         QCOMPARE(s.model, QStringLiteral("large-v3-turbo"));
         QCOMPARE(s.language, QStringLiteral("auto"));
-        QCOMPARE(s.engine, QStringLiteral("local"));
+        QCOMPARE(s.engine, Engine::local);
         QVERIFY(s.autoPaste && s.cleanSpeech && s.modelsDir.isEmpty());
         QVERIFY(s.prompt.startsWith(QStringLiteral("Nimbrel Cloud, Claude,")));
         QVERIFY(anyEndsWith(newLogLines(),
@@ -136,7 +136,7 @@ private Q_SLOTS:
                                     "\"PaidUntil\":\"2026-01-01\"}");
         const Settings s = Settings::load();
         QCOMPARE(s.model, QStringLiteral("small"));
-        QCOMPARE(s.engine, QStringLiteral("local"));
+        QCOMPARE(s.engine, Engine::local);
         const QStringList lines = newLogLines();
         QVERIFY(anyEndsWith(lines, QStringLiteral("[INFO] Settings: recognition 'server' is gone in 3.4 — switched to this Mac")));
         QCOMPARE(lines.filter(QStringLiteral("removed the key, own server and paid-until fields of 3.3")).size(), 1);
@@ -152,15 +152,11 @@ private Q_SLOTS:
 
     void migrateReportsChanges()
     {
-        Settings s;
-        QVERIFY(!s.migrate("{}"));
-        QVERIFY(!s.migrate("not json"));
-        QVERIFY(s.migrate(R"({"PaidUntil":null})"));
-        s.engine = QStringLiteral("cloud");
-        QVERIFY(!s.migrate(R"({"Engine":"cloud"})"));
-        s.engine = QStringLiteral("Local"); // compared exactly
-        QVERIFY(s.migrate("{}"));
-        QCOMPARE(s.engine, QStringLiteral("local"));
+        QVERIFY(!Settings::migrate("{}"));
+        QVERIFY(!Settings::migrate("not json"));
+        QVERIFY(Settings::migrate(R"({"PaidUntil":null})"));
+        QVERIFY(!Settings::migrate(R"({"Engine":"cloud"})"));
+        QVERIFY(Settings::migrate(R"({"Engine":"Local"})")); // compared exactly
     }
 
     void saveRoundTripsEveryField()
@@ -172,7 +168,7 @@ private Q_SLOTS:
         s.modelsDir = QStringLiteral("/home/user/my models");
         s.autoPaste = false;
         s.cleanSpeech = false;
-        s.engine = QStringLiteral("cloud");
+        s.engine = Engine::cloud;
         s.save();
         QCOMPARE(Settings::load(), s);
         const QByteArray text = readFile(Settings::path());
@@ -198,25 +194,6 @@ private Q_SLOTS:
         writeFile(Settings::path(), R"({"Theme":"dark"})");
         Settings::load().save();
         QVERIFY(!readFile(Settings::path()).contains("Theme"));
-    }
-
-    void catalogueAndDownloadAddress()
-    {
-        QStringList names;
-        for (const auto &[name, size] : Settings::availableModels())
-            names << name;
-        QCOMPARE(names, QStringList({"tiny", "base", "small", "medium", "large-v3", "large-v3-turbo"}));
-        QCOMPARE(Settings::sizeText(QStringLiteral("large-v3-turbo")), QStringLiteral("1,6 ГБ"));
-        QCOMPARE(Settings::sizeText(QStringLiteral("tiny")), QStringLiteral("75 МБ"));
-        QCOMPARE(Settings::sizeText(QStringLiteral("my-finetune")), QStringLiteral("?"));
-        Settings s;
-        s.model = QStringLiteral("small");
-        QCOMPARE(s.modelURL().toString(),
-                 QStringLiteral("https://huggingface.co/ggerganov/whisper.cpp/resolve/main/ggml-small.bin"));
-        for (const auto &[name, size] : Settings::availableModels()) {
-            s.model = name;
-            QVERIFY(s.modelURL().isValid());
-        }
     }
 };
 

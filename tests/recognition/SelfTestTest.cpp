@@ -2,7 +2,7 @@
 #include "TestSupport.h"
 
 #include "SyntheticModel.h"
-#include "recognition/SelfTest.h"
+#include "app/SelfTest.h"
 
 #include <QProcess>
 #include <QRegularExpression>

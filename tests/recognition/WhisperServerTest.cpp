@@ -132,7 +132,6 @@ private Q_SLOTS:
         const auto error = outcome.errorAs<CloudError>();
         QVERIFY(error);
         QCOMPARE(error->status(), 404);
-        QCOMPARE(error->reason(), CloudRefusal::other);
         QCOMPARE(error->message(), u"Nimbrel Cloud ответил HTTP 404"_qs);
     }
 };

@@ -260,10 +260,10 @@ struct FakeCleaner : Dictation::Cleaner
 struct FakeOverlay : Dictation::Overlay
 {
     explicit FakeOverlay(Script &s) : s(s) {}
-    void show(Dictation::OverlayMode mode, std::optional<qint64> pid) override
+    void show(OverlayMode mode, std::optional<qint64> pid) override
     {
         s.overlay << QStringLiteral("show %1 %2")
-                         .arg(mode == Dictation::OverlayMode::recording ? "recording" : "transcribing")
+                         .arg(mode == OverlayMode::recording ? "recording" : "transcribing")
                          .arg(pid ? QString::number(*pid) : QStringLiteral("-"));
     }
     void hide() override { s.overlay << QStringLiteral("hide"); }

@@ -1,5 +1,7 @@
 #include "ReferenceCleaner.h"
 
+#include "platform/IcuText.h"
+#include "text/SpokenList.h"
 #include "text/TextCleaner.h"
 
 #include <unicode/regex.h>
@@ -87,24 +89,14 @@ std::vector<Rule> buildRules()
     return rules;
 }
 
-icu::UnicodeString toIcu(const QString &text)
-{
-    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), static_cast<int32_t>(text.size()));
-}
-
-QString toQt(const icu::UnicodeString &text)
-{
-    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
-}
-
 QString replace(const icu::RegexPattern &pattern, const QString &text, const icu::UnicodeString &replacement, bool all)
 {
     UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString input = toIcu(text);
+    const icu::UnicodeString input = IcuText::toIcu(text);
     std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(input, status));
     const icu::UnicodeString output =
         all ? matcher->replaceAll(replacement, status) : matcher->replaceFirst(replacement, status);
-    return toQt(output);
+    return IcuText::toQt(output);
 }
 
 } // namespace
@@ -120,7 +112,7 @@ QString rules(const QString &text)
 
 QString clean(const QString &text)
 {
-    return TextCleaner::asList(TextCleaner::capitalize(rules(text)).trimmed());
+    return SpokenList::asList(TextCleaner::capitalize(rules(text)).trimmed());
 }
 
 QString itemStripped(const QString &text)

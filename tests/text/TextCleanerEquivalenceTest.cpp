@@ -6,6 +6,7 @@
 #include "ReferenceCleaner.h"
 #include "TestSupport.h"
 
+#include "text/SpokenList.h"
 #include "text/TextCleaner.h"
 
 #include <QRandomGenerator>
@@ -202,7 +203,7 @@ private Q_SLOTS:
         Dictations dictations(7);
         for (int i = 0; i < 2000; ++i) {
             const QString text = dictations.next() + QStringList{"", ", и", " но ", ";", " — а,", "."}.at(i % 6);
-            QCOMPARE(TextCleaner::item(text), upperFirst(ReferenceCleaner::itemStripped(text)));
+            QCOMPARE(SpokenList::item(text), upperFirst(ReferenceCleaner::itemStripped(text)));
         }
     }
 
@@ -213,7 +214,7 @@ private Q_SLOTS:
             const QString intro = dictations.next();
             const QString text = intro + QStringLiteral(" во-первых хлеб во-вторых молоко");
             const qsizetype first = intro.size() + 1;
-            const auto list = TextCleaner::numbered(text, {{first, 9}, {first + 15, 9}});
+            const auto list = SpokenList::numbered(text, {{first, 9}, {first + 15, 9}});
             QVERIFY(list);
             const QString kept = ReferenceCleaner::introStripped(intro);
             QString expected;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "text/CleanupRegex.h"
+#include "text/SpokenList.h"
 #include "text/TextCleaner.h"
 
 #include <QFuture>
@@ -217,31 +218,31 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, list);
-        QCOMPARE(TextCleaner::asList(text), list);
+        QCOMPARE(SpokenList::asList(text), list);
     }
 
     void numbered_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<TextCleaner::MarkerRange>>("ranges");
+        QTest::addColumn<QList<SpokenList::MarkerRange>>("ranges");
         QTest::addColumn<QString>("list");
 
         const QString text = QStringLiteral("Итак, во-первых хлеб, во-вторых молоко. Всё.");
-        QTest::newRow("a list") << text << QList<TextCleaner::MarkerRange>{{6, 9}, {22, 9}}
+        QTest::newRow("a list") << text << QList<SpokenList::MarkerRange>{{6, 9}, {22, 9}}
                                 << lines({"Итак:", "1. Хлеб", "2. Молоко", "", "Всё."});
-        QTest::newRow("empty item") << text << QList<TextCleaner::MarkerRange>{{6, 9}, {15, 0}} << QString();
-        QTest::newRow("descending") << text << QList<TextCleaner::MarkerRange>{{22, 9}, {6, 9}} << QString();
-        QTest::newRow("overlapping") << text << QList<TextCleaner::MarkerRange>{{6, 9}, {10, 9}} << QString();
-        QTest::newRow("outside the text") << text << QList<TextCleaner::MarkerRange>{{6, 9}, {40, 9}} << QString();
-        QTest::newRow("one marker") << text << QList<TextCleaner::MarkerRange>{{6, 9}} << QString();
+        QTest::newRow("empty item") << text << QList<SpokenList::MarkerRange>{{6, 9}, {15, 0}} << QString();
+        QTest::newRow("descending") << text << QList<SpokenList::MarkerRange>{{22, 9}, {6, 9}} << QString();
+        QTest::newRow("overlapping") << text << QList<SpokenList::MarkerRange>{{6, 9}, {10, 9}} << QString();
+        QTest::newRow("outside the text") << text << QList<SpokenList::MarkerRange>{{6, 9}, {40, 9}} << QString();
+        QTest::newRow("one marker") << text << QList<SpokenList::MarkerRange>{{6, 9}} << QString();
     }
 
     void numbered()
     {
         QFETCH(QString, text);
-        QFETCH(QList<TextCleaner::MarkerRange>, ranges);
+        QFETCH(QList<SpokenList::MarkerRange>, ranges);
         QFETCH(QString, list);
-        const std::optional<QString> rendered = TextCleaner::numbered(text, ranges);
+        const std::optional<QString> rendered = SpokenList::numbered(text, ranges);
         QCOMPARE(rendered.value_or(QString()), list);
         QCOMPARE(rendered.has_value(), !list.isEmpty());
     }
@@ -274,7 +275,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, tidy);
-        QCOMPARE(TextCleaner::item(text), tidy);
+        QCOMPARE(SpokenList::item(text), tidy);
     }
 
     void capitalize_data()
@@ -382,7 +383,7 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, cleaned);
         const qsizetype errors = errorLines().size();
-        QCOMPARE(listOnly ? TextCleaner::asList(text) : TextCleaner::clean(text), cleaned);
+        QCOMPARE(listOnly ? SpokenList::asList(text) : TextCleaner::clean(text), cleaned);
         QCOMPARE(errorLines().size(), errors);
     }
 
@@ -406,9 +407,9 @@ private Q_SLOTS:
 
     void refusedPattern()
     {
-        const TextCleaner::Regex::Pattern broken("test pattern", "(ну|");
+        const CleanupRegex::Pattern broken("test pattern", "(ну|");
         QVERIFY(!broken);
-        const icu::UnicodeString text = TextCleaner::Regex::fromUtf8("ну да");
+        const icu::UnicodeString text = CleanupRegex::fromUtf8("ну да");
         QVERIFY(!broken.replaceAll(text, {}));
         QVERIFY(!broken.find(text, 0));
         QVERIFY(broken.removeFirst(text) == text);

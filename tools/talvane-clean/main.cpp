@@ -2,6 +2,7 @@
 // writes the cleaned text to standard output with nothing added, so a saved transcript can
 // be cleaned the way a dictation is. With --list only the spoken-list step runs.
 
+#include "text/SpokenList.h"
 #include "text/TextCleaner.h"
 
 #include <QByteArray>
@@ -64,7 +65,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const QString cleaned = listOnly ? TextCleaner::asList(text) : TextCleaner::clean(text);
+    const QString cleaned = listOnly ? SpokenList::asList(text) : TextCleaner::clean(text);
     if (!writeAll(cleaned.toUtf8())) {
         std::fprintf(stderr, "talvane-clean: cannot write standard output\n");
         return 1;

@@ -42,7 +42,11 @@ xcb_window_t rootWindow()
 
 xcb_atom_t atom(const char *name)
 {
-    xcb_connection_t *conn = connection();
+    return atom(connection(), name);
+}
+
+xcb_atom_t atom(xcb_connection_t *conn, const char *name)
+{
     if (!conn)
         return XCB_ATOM_NONE;
     const auto cookie = xcb_intern_atom(conn, 0, std::strlen(name), name);

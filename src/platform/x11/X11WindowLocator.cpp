@@ -1,5 +1,7 @@
 #include "X11WindowLocator.h"
 
+#include "platform/x11/X11Connection.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -18,12 +20,6 @@ template <typename Reply> using ReplyPtr = std::unique_ptr<Reply, decltype(&std:
 template <typename Reply> ReplyPtr<Reply> own(Reply *reply)
 {
     return ReplyPtr<Reply>(reply, &std::free);
-}
-
-xcb_atom_t atom(xcb_connection_t *c, const std::string &name)
-{
-    const auto reply = own(xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, name.size(), name.c_str()), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 // The 32-bit values of a window property, empty when it is missing or of another format.
@@ -81,15 +77,15 @@ std::optional<QRect> X11WindowLocator::frontWindow(qint64 pid) const
     if (root == 0 || xcb_connection_has_error(connection))
         return std::nullopt;
     xcb_connection_t *c = connection;
-    const xcb_atom_t pidAtom = atom(c, "_NET_WM_PID");
-    const xcb_atom_t typeAtom = atom(c, "_NET_WM_WINDOW_TYPE");
-    const xcb_atom_t stateAtom = atom(c, "_NET_WM_STATE");
-    const std::vector<quint32> unusualLayers = {atom(c, "_NET_WM_WINDOW_TYPE_DESKTOP"),
-                                                atom(c, "_NET_WM_WINDOW_TYPE_DOCK")};
-    const xcb_atom_t hidden = atom(c, "_NET_WM_STATE_HIDDEN");
+    const xcb_atom_t pidAtom = X11Connection::atom(c, "_NET_WM_PID");
+    const xcb_atom_t typeAtom = X11Connection::atom(c, "_NET_WM_WINDOW_TYPE");
+    const xcb_atom_t stateAtom = X11Connection::atom(c, "_NET_WM_STATE");
+    const std::vector<quint32> unusualLayers = {X11Connection::atom(c, "_NET_WM_WINDOW_TYPE_DESKTOP"),
+                                                X11Connection::atom(c, "_NET_WM_WINDOW_TYPE_DOCK")};
+    const xcb_atom_t hidden = X11Connection::atom(c, "_NET_WM_STATE_HIDDEN");
 
     // Bottom to top; walk it from the top to find the front window.
-    const auto stacking = cardinals(c, root, atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    const auto stacking = cardinals(c, root, X11Connection::atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
     for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
         const xcb_window_t window = *it;
         const auto owner = cardinals(c, window, pidAtom, XCB_ATOM_CARDINAL);
@@ -119,7 +115,7 @@ bool X11WindowLocator::compositing() const
 {
     if (root == 0 || xcb_connection_has_error(connection))
         return false;
-    const xcb_atom_t selection = atom(connection, "_NET_WM_CM_S" + std::to_string(screenNumber));
+    const xcb_atom_t selection = X11Connection::atom(connection, ("_NET_WM_CM_S" + std::to_string(screenNumber)).c_str());
     if (selection == XCB_ATOM_NONE)
         return false;
     const auto reply =

@@ -1,4 +1,4 @@
-#include "recognition/CheckSuite.h"
+#include "app/CheckSuite.h"
 
 #include "audio/AudioRecorder.h"
 #include "platform/Paths.h"

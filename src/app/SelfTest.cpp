@@ -1,4 +1,4 @@
-#include "recognition/SelfTest.h"
+#include "app/SelfTest.h"
 
 #include "audio/AudioRecorder.h"
 #include "platform/Errors.h"
@@ -82,8 +82,6 @@ QCoro::Task<bool> check(QString model, QString audio, QString language)
         co_return false;
     }
 
-    // Arguments are made before the co_await expressions: GCC 12 destroys temporaries
-    // inside them twice.
     const QString modelName = QFileInfo(model).fileName();
     const QString prompt = Settings{}.prompt; // the default hints, not the user's
     TranscriptionEngine engine;
