@@ -8,11 +8,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     Fuzz::scratch();
     Fuzz::write(CloudKeyFile::path(), data, size);
-    const CloudKeyFile provider;
-    const QString key = provider.key();
-    if (key != key.trimmed())
+    const CloudAccess access = CloudKeyFile().current();
+    if (access.key != access.key.trimmed())
         Fuzz::fail("the key is not trimmed");
-    const QUrl url = provider.serviceUrl();
+    const QUrl &url = access.serviceUrl;
     if (!url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         Fuzz::fail("the service address is not an http(s) address");
