@@ -94,8 +94,8 @@ void TalvaneApp::launch()
         env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят")),
                            QStringLiteral("Это сочетание уже использует другая программа. Talvane запустится, но "
                                           "начинать диктовку придётся из меню в строке меню."));
-    if (controller->settings().autoPaste && env.requestAccessibility)
-        env.requestAccessibility();
+    if (controller->settings().autoPaste)
+        controller->paster().requestAccessibilityIfNeeded();
     refresh();
     tray->show();
     AppState *state = controller.get();
@@ -142,8 +142,9 @@ void TalvaneApp::wire()
 
 void TalvaneApp::quitting()
 {
-    if (env.returnClipboard)
-        env.returnClipboard();
+    // The clipboard a dictation still borrows goes back now: at quit the clipboard manager
+    // takes what is there.
+    controller->paster().putBack();
 }
 
 bool TalvaneApp::askToDownload(const QString &model, const QString &size, const QString &folder)
@@ -265,8 +266,8 @@ void TalvaneApp::copyLastDictation()
 void TalvaneApp::toggleAutoPaste()
 {
     controller->changeSettings([](Settings &s) { s.autoPaste = !s.autoPaste; });
-    if (controller->settings().autoPaste && env.requestAccessibility)
-        env.requestAccessibility();
+    if (controller->settings().autoPaste)
+        controller->paster().requestAccessibilityIfNeeded();
 }
 
 void TalvaneApp::toggleCleanSpeech()

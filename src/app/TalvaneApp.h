@@ -29,9 +29,6 @@ public:
     {
         std::function<AppState::Collaborators()> collaborators;
         std::function<std::unique_ptr<HotkeyBackend>()> hotkeyBackend;
-        std::function<void()> requestAccessibility;
-        // Gives back the clipboard a dictation still borrows: at quit the clipboard manager takes what is there.
-        std::function<void()> returnClipboard;
         std::unique_ptr<Alerts> alerts;
         QString autostartFolder;
         std::optional<QString> executable; // absent: launch at login is not offered

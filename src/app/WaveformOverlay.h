@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/WaveformView.h"
+#include "dictation/AppState.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,7 +20,7 @@ class WindowLocator;
 // user speaks, a loader while the speech is recognised. It never takes the focus and lets
 // the mouse through, so the application the user dictates into stays active. Its frames
 // run about 30 times a second only while it is shown.
-class WaveformOverlay : public QObject
+class WaveformOverlay : public QObject, public Overlay
 {
     Q_OBJECT
 
@@ -32,14 +33,14 @@ public:
 
     // Read on every recording frame, on the GUI thread; must be cheap and thread-safe
     // towards whoever writes the level.
-    void setLevelSource(std::function<float()> source);
+    void setLevelSource(std::function<float()> source) override;
 
     // Shows the capsule in `mode`. A hidden capsule is placed on the screen of the front
     // window of `nearPid` (the dictation's target), else on the mouse's screen; a visible
     // one keeps its place. Recording starts a fresh history.
-    void show(OverlayMode mode, std::optional<qint64> nearPid = std::nullopt);
+    void show(OverlayMode mode, std::optional<qint64> nearPid = std::nullopt) override;
 
-    void hide();
+    void hide() override;
 
     bool isShown() const;
     bool isAnimating() const { return frameTimer.isActive(); }

@@ -2,8 +2,8 @@
 
 #include "app/TalvaneApp.h"
 
-// The real recorder, engines, cloud key file, cleaner, paster, capsule and clipboard behind
-// the controller's ports. The paster works on the X11 desktop (set up on first use).
+// The real recorder, engines, cloud key file, paster (with the X11 clipboard) and capsule for
+// the controller.
 AppState::Collaborators desktopCollaborators();
 
 // The program's real surroundings: desktopCollaborators(), the X11 hot keys, message-box

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -57,11 +58,27 @@ struct LoadedAudio
     double rate = 0;
 };
 
+enum class MicrophoneAccess { authorized, notDetermined, denied };
+
+// What the dictation controller needs of a recorder; tests drive the controller with a double.
+class Recorder
+{
+public:
+    virtual ~Recorder() = default;
+    virtual void start() = 0;        // throws DescribedError when the microphone cannot be opened
+    virtual Take stop() = 0;         // Take::Kind::empty when nothing was recording
+    virtual void clearSamples() = 0; // drops what a cancelled recording captured
+    virtual float currentLevel() const = 0;
+    virtual MicrophoneAccess access() = 0;
+    // Asks the user; `answered` may be called on any thread.
+    virtual void requestAccess(std::function<void(bool granted)> answered) = 0;
+};
+
 // Records the default input for one dictation and conditions the recording into what the
 // recognisers take: mono float samples at 16 kHz, normalised, or a reason not to recognise.
 // start() and stop() belong to one thread (the GUI thread); the capture runs on a thread of
 // its own and shares the samples and the level under `lock`.
-class AudioRecorder
+class AudioRecorder : public Recorder
 {
 public:
     static constexpr double outputRate = 16000;
@@ -80,15 +97,18 @@ public:
 
     // Ends a running recording (discarding its take), then records the default input.
     // Throws RecorderError when there is no usable input or it cannot be opened.
-    void start();
+    void start() override;
     // Ends the recording and conditions it; empty when nothing was recording.
-    Take stop();
+    Take stop() override;
     bool isRecording() const { return engine != nullptr; }
 
     // The meter level (0…1) of the most recent block; callable from any thread.
-    float currentLevel() const;
+    float currentLevel() const override;
     // Forgets the samples recorded so far (a cancelled dictation); any thread.
-    void clearSamples();
+    void clearSamples() override;
+    // Linux asks no permission for the microphone.
+    MicrophoneAccess access() override { return MicrophoneAccess::authorized; }
+    void requestAccess(std::function<void(bool)> answered) override { answered(true); }
 
     // The stop-time decision and conditioning of mono samples at `sourceRate` that took
     // `duration` seconds.

@@ -3,29 +3,12 @@
 #include "platform/Errors.h"
 #include "platform/KeyNames.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 #include "platform/TopLevelTask.h"
-#include "recognition/ModelCatalogue.h"
 #include "recognition/CloudError.h"
+#include "text/TextCleaner.h"
 
-#include <QCoreApplication>
 #include <QCoro/QCoroFuture>
-#include <QFile>
-#include <QPointer>
-#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
-
-using namespace Dictation;
-
-namespace {
-
-// A DescribedError's what() is its Russian description.
-QString describe(const std::exception &e)
-{
-    return QString::fromUtf8(e.what());
-}
-
-} // namespace
 
 QString caseName(RecordingState state)
 {
@@ -40,16 +23,21 @@ QString caseName(RecordingState state)
 }
 
 AppState::AppState(Collaborators collaborators, QObject *parent)
-    : QObject(parent), parts(std::move(collaborators)), userSettings(Settings::load())
+    : QObject(parent), parts(std::move(collaborators)), userSettings(Settings::load()),
+      setup(userSettings, *parts.engine, *parts.keys, parts.download,
+            [this](RecordingState state, const QString &text) { set(state, text); },
+            [this](const QString &model, const QString &size, const QString &folder) {
+                return confirmDownload && confirmDownload(model, size, folder);
+            })
 {
-    Dictation::Recorder *recorder = parts.recorder.get();
+    Recorder *recorder = parts.recorder.get();
     parts.overlay->setLevelSource([recorder] { return recorder->currentLevel(); });
     Log::info(QStringLiteral("Models directory: ") + modelsFolder());
 }
 
 QString AppState::modelsFolder() const
 {
-    return QString::fromStdString(Paths::modelsFolder(userSettings.modelsDir.toStdString()).string());
+    return setup.modelsFolder();
 }
 
 AppState::~AppState() = default;
@@ -88,16 +76,16 @@ QCoro::Task<> AppState::startRecording()
         co_return;
     }
     if (userSettings.engine == Engine::cloud) {
-        const bool ready = co_await ensureCloudKey();
+        const bool ready = co_await setup.ensureCloudKey();
         if (!ready)
             co_return;
     }
 
-    switch (parts.microphone->access()) {
+    switch (parts.recorder->access()) {
     case MicrophoneAccess::authorized:
         break;
     case MicrophoneAccess::notDetermined:
-        parts.microphone->requestAccess([](bool granted) {
+        parts.recorder->requestAccess([](bool granted) {
             Log::info(granted ? QStringLiteral("Microphone access granted") : QStringLiteral("Microphone access denied"));
         });
         set(RecordingState::idle, QStringLiteral("Разрешите доступ к микрофону и нажмите ⌥Пробел ещё раз"));
@@ -117,20 +105,6 @@ QCoro::Task<> AppState::startRecording()
     }
     parts.overlay->show(OverlayMode::recording, target ? std::optional<qint64>(target->pid) : std::nullopt);
     set(RecordingState::recording, QStringLiteral("Слушаю…"));
-}
-
-QCoro::Task<bool> AppState::ensureCloudKey()
-{
-    if (!parts.keys->current().key.isEmpty())
-        co_return true;
-    set(RecordingState::loading, QStringLiteral("Получаю ключ облака…"));
-    const bool fetched = co_await parts.keys->fetch();
-    if (fetched)
-        co_return true;
-    set(RecordingState::error, parts.keys->unreachable()
-                                   ? QStringLiteral("Облако недоступно: нет связи с Nimbrel")
-                                   : QStringLiteral("Облако недоступно: Nimbrel не выдал ключ устройства"));
-    co_return false;
 }
 
 QCoro::Task<> AppState::stopAndTranscribe()
@@ -182,8 +156,7 @@ QCoro::Task<> AppState::finishRecognised(QString text)
 {
     parts.overlay->hide();
     if (userSettings.cleanSpeech) {
-        const Dictation::Cleaner *cleaner = parts.cleaner.get();
-        QFuture<QString> cleaning = QtConcurrent::run([cleaner, text] { return cleaner->clean(text); });
+        QFuture<QString> cleaning = QtConcurrent::run([text] { return TextCleaner::clean(text); });
         text = co_await cleaning;
     }
     if (text.isEmpty()) {
@@ -254,8 +227,7 @@ void AppState::copyLastDictation()
 {
     if (!last)
         return;
-    parts.clipboard->clear();
-    const bool written = parts.clipboard->setText(*last, false);
+    const bool written = parts.paster->copy(*last);
     if (currentState != RecordingState::idle)
         return;
     if (written)
@@ -267,87 +239,7 @@ void AppState::copyLastDictation()
 
 QCoro::Task<> AppState::prepare()
 {
-    if (userSettings.engine == Engine::cloud) {
-        parts.engine->unload();
-        const bool ready = co_await ensureCloudKey();
-        if (!ready)
-            co_return;
-        const bool stillCloud = userSettings.engine == Engine::cloud;
-        set(RecordingState::idle, stillCloud ? QStringLiteral("Готово — ⌥Пробел (Nimbrel Cloud)")
-                                             : QStringLiteral("Готово — ⌥Пробел (этот Mac)"));
-        co_return;
-    }
-
-    const QString name = userSettings.model;
-    if (parts.engine->isLoaded() && parts.engine->loadedModel() == name) {
-        set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
-        co_return;
-    }
-    const QString file = QString::fromStdString(
-        Paths::modelFile(name.toStdString(), userSettings.modelsDir.toStdString()).string());
-    set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
-    std::optional<QString> loadProblem; // why the file there would not load
-    try {
-        if (QFile::exists(file)) {
-            set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
-            try {
-                co_await parts.engine->load(file, name);
-                set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
-                co_return;
-            } catch (const std::exception &e) {
-                // A damaged or cut-short file: a fresh copy may mend it, so the download is
-                // offered as for a missing one. The old file stays until the new one is complete.
-                loadProblem = describe(e);
-                Log::error(QStringLiteral("Prepare failed: ") + *loadProblem);
-            }
-        }
-        const bool downloaded = co_await download(name, file);
-        if (!downloaded) {
-            set(RecordingState::error, loadProblem ? QStringLiteral("Модель не загрузилась: ") + *loadProblem
-                                                   : QStringLiteral("Загрузка модели «%1» отменена").arg(name));
-            co_return;
-        }
-        co_await parts.engine->load(file, name);
-        set(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
-    } catch (const std::exception &e) {
-        Log::error(QStringLiteral("Prepare failed: ") + describe(e));
-        set(RecordingState::error, QStringLiteral("Модель не загрузилась: ") + describe(e));
-    }
-}
-
-QCoro::Task<bool> AppState::download(QString name, QString file)
-{
-    const QString folder = modelsFolder();
-    if (!confirmDownload || !confirmDownload(name, ModelCatalogue::sizeText(name), folder)) {
-        Log::info(QStringLiteral("Download of '%1' declined").arg(name));
-        co_return false;
-    }
-    set(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
-    // Reports come from any thread and are shown on the GUI thread; one that arrives after
-    // the download has ended must not hide its outcome.
-    const auto downloading = std::make_shared<bool>(true);
-    QPointer<AppState> self(this);
-    std::function<void(int)> progress = [self, name, downloading](int percent) {
-        auto show = [self, name, downloading, percent] {
-            if (self && *downloading)
-                self->set(RecordingState::loading, QStringLiteral("Скачиваю модель %1… %2%").arg(name).arg(percent));
-        };
-        QCoreApplication *app = QCoreApplication::instance();
-        if (QThread::currentThread() == app->thread())
-            show();
-        else
-            QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
-    };
-    const QUrl from = ModelCatalogue::downloadUrl(name);
-    try {
-        co_await parts.engine->download(from, file, progress);
-    } catch (...) {
-        *downloading = false;
-        throw;
-    }
-    *downloading = false;
-    set(RecordingState::loading, QStringLiteral("Загружаю модель…"));
-    co_return true;
+    co_await setup.prepare();
 }
 
 bool AppState::changeSettings(const std::function<void(Settings &)> &change)

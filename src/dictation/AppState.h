@@ -1,7 +1,14 @@
 #pragma once
 
-#include "dictation/Ports.h"
+#include "audio/AudioRecorder.h"
+#include "dictation/OverlayMode.h"
+#include "dictation/RecognizerSetup.h"
+#include "dictation/RecordingState.h"
+#include "platform/CloudKeyProvider.h"
 #include "platform/Settings.h"
+#include "recognition/RemoteTranscriber.h"
+#include "recognition/TranscriptionEngine.h"
+#include "text/TextPaster.h"
 
 #include <QObject>
 #include <QString>
@@ -10,10 +17,16 @@
 #include <memory>
 #include <optional>
 
-enum class RecordingState { loading, idle, recording, transcribing, error };
-
-// The name of a state as log lines write it ("idle", "recording", …).
-QString caseName(RecordingState state);
+// The floating capsule, as the controller shows and hides it; tests drive the controller
+// with a double.
+class Overlay
+{
+public:
+    virtual ~Overlay() = default;
+    virtual void show(OverlayMode mode, std::optional<qint64> nearPid) = 0;
+    virtual void hide() = 0;
+    virtual void setLevelSource(std::function<float()> source) = 0;
+};
 
 // The dictation controller: runs one dictation from the first press of the hot key to
 // the pasted text, prepares the selected recogniser, and holds the state and the status
@@ -26,15 +39,13 @@ class AppState : public QObject
 public:
     struct Collaborators
     {
-        std::unique_ptr<Dictation::Recorder> recorder;
-        std::unique_ptr<Dictation::Microphone> microphone;
-        std::unique_ptr<Dictation::LocalEngine> engine;
-        std::unique_ptr<Dictation::CloudRecognizer> cloud;
+        std::unique_ptr<Recorder> recorder;
+        std::unique_ptr<LocalEngine> engine;
+        std::unique_ptr<CloudRecognizer> cloud;
         std::unique_ptr<CloudKeyProvider> keys;
-        std::unique_ptr<Dictation::Paster> paster;
-        std::unique_ptr<Dictation::Cleaner> cleaner;
-        std::unique_ptr<Dictation::Overlay> overlay;
-        std::unique_ptr<Clipboard> clipboard;
+        std::unique_ptr<Paster> paster;
+        std::unique_ptr<Overlay> overlay;
+        RecognizerSetup::Download download;
     };
 
     explicit AppState(Collaborators parts, QObject *parent = nullptr);
@@ -43,9 +54,8 @@ public:
     RecordingState state() const { return currentState; }
     QString status() const { return currentStatus; }
     std::optional<QString> lastDictation() const { return last; }
-    Settings &settings() { return userSettings; }
     const Settings &settings() const { return userSettings; }
-    Dictation::LocalEngine &engine() { return *parts.engine; }
+    Paster &paster() { return *parts.paster; }
     // The models folder the settings name (created when missing).
     QString modelsFolder() const;
 
@@ -78,12 +88,8 @@ public:
 
     QCoro::Task<> startRecording();
     QCoro::Task<> stopAndTranscribe();
-    QCoro::Task<bool> ensureCloudKey();
 
 private:
-    // Asks before downloading the model `name` to `file`, then downloads it; false when the
-    // user declined. Throws what the download throws.
-    QCoro::Task<bool> download(QString name, QString file);
     QCoro::Task<QString> recognise(std::vector<float> samples);
     QCoro::Task<> finishRecognised(QString text);
     void failRecognition(std::exception_ptr error);
@@ -92,6 +98,7 @@ private:
     std::optional<RunningApp> target;
     bool cloudInFlight = false;
     Settings userSettings;
+    RecognizerSetup setup; // after the settings and the collaborators it uses
     RecordingState currentState = RecordingState::loading;
     QString currentStatus = QStringLiteral("Запуск…");
     std::optional<QString> last;

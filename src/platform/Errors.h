@@ -28,3 +28,10 @@ struct Cancelled : std::exception
 {
     const char *what() const noexcept override { return "cancelled"; }
 };
+
+// The text of any exception for the user or the log: a DescribedError's what() is its
+// Russian description.
+inline QString describe(const std::exception &e)
+{
+    return QString::fromUtf8(e.what());
+}

@@ -304,6 +304,20 @@ Explanation explain(int status, const QByteArray &body, const QString &name)
     }
 }
 
+QCoro::Task<QString> Client::transcribe(std::vector<float> samples, RemoteEndpoint endpoint, QString language,
+                                        QString prompt)
+{
+    token = std::make_shared<CancelToken>();
+    return RemoteTranscriber::transcribe(std::move(samples), std::move(endpoint), std::move(language),
+                                         std::move(prompt), token);
+}
+
+void Client::cancel()
+{
+    if (token)
+        token->cancel();
+}
+
 } // namespace RemoteTranscriber
 
 RemoteEndpoint RemoteEndpoint::nimbrel(const QUrl &serviceUrl, const QString &key)

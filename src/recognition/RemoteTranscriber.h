@@ -42,6 +42,17 @@ private:
     bool done = false;
 };
 
+// What the dictation controller needs of the cloud recogniser; tests drive it with a double.
+class CloudRecognizer
+{
+public:
+    virtual ~CloudRecognizer() = default;
+    // Throws CloudError for a refusal, Cancelled after cancel(), DescribedError otherwise.
+    virtual QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpoint, QString language,
+                                            QString prompt) = 0;
+    virtual void cancel() = 0;
+};
+
 // The cloud recogniser client: uploads one take as a 16 kHz WAV in a multipart/form-data
 // POST and returns the recognised text. Stateless; runs on the GUI thread.
 namespace RemoteTranscriber {
@@ -82,5 +93,17 @@ QString answer(int status, const QByteArray &body, const QString &name);
 // The user's message for a refusal with `status` and the answer `body`, from the
 // service called `name`.
 Explanation explain(int status, const QByteArray &body, const QString &name);
+
+// The controller's cloud recogniser: one recognition at a time, which cancel() abandons.
+class Client final : public CloudRecognizer
+{
+public:
+    QCoro::Task<QString> transcribe(std::vector<float> samples, RemoteEndpoint endpoint, QString language,
+                                    QString prompt) override;
+    void cancel() override;
+
+private:
+    std::shared_ptr<CancelToken> token;
+};
 
 } // namespace RemoteTranscriber

@@ -4,7 +4,6 @@
 #include "platform/IcuText.h"
 #include "platform/Log.h"
 #include "recognition/EngineError.h"
-#include "recognition/ModelDownloader.h"
 #include "recognition/ModelFile.h"
 
 #include <QCoroFuture>
@@ -151,11 +150,6 @@ void TranscriptionEngine::unload()
         freeOnWorker();
         Log::info(QStringLiteral("Model unloaded"));
     });
-}
-
-QCoro::Task<void> TranscriptionEngine::download(QUrl from, QString to, std::function<void(int)> progress)
-{
-    co_await ModelDownloader::download(std::move(from), std::move(to), std::move(progress));
 }
 
 void TranscriptionEngine::freeOnWorker()

@@ -14,10 +14,26 @@
 
 struct whisper_context;
 
+// What the dictation controller needs of the local recogniser; tests drive it with a double.
+class LocalEngine
+{
+public:
+    virtual ~LocalEngine() = default;
+    virtual bool isLoaded() const = 0;
+    virtual std::optional<QString> loadedModel() const = 0;
+    // Throws EngineError when the file will not load.
+    virtual QCoro::Task<> load(QString file, QString name) = 0;
+    virtual void unload() = 0;
+    // Throws Cancelled after abort(), EngineError on failure.
+    virtual QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt) = 0;
+    // Asks the recognitions asked for so far to stop; later ones run.
+    virtual void abort() = 0;
+};
+
 // Local speech recognition with a whisper model file. Every whisper call runs on one
 // serial worker thread, in the order asked; the coroutines suspend their caller meanwhile.
 // Errors are EngineError; a recognition cancelled through abort() throws Cancelled.
-class TranscriptionEngine
+class TranscriptionEngine : public LocalEngine
 {
 public:
     static constexpr float noSpeechLimit = 0.6f;
@@ -30,26 +46,24 @@ public:
     };
 
     TranscriptionEngine();
-    ~TranscriptionEngine(); // waits for queued work, then frees the model
+    ~TranscriptionEngine() override; // waits for queued work, then frees the model
     TranscriptionEngine(const TranscriptionEngine &) = delete;
     TranscriptionEngine &operator=(const TranscriptionEngine &) = delete;
 
     // Loads the model file (checked first); `name` becomes loadedModel(). A failed load
     // leaves no model loaded and throws EngineError::loadFailed.
-    QCoro::Task<void> load(QString path, QString name);
+    QCoro::Task<void> load(QString path, QString name) override;
     // Recognises 16 kHz mono samples; `language` is a whisper code or "auto", `prompt`
     // the initial prompt (blank: none). Returns the cleaned text, possibly empty.
-    QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt);
+    QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt) override;
     // Releases the model once the work queued before it is done; returns at once.
-    void unload();
-    // Downloads a model file to `to` (see ModelDownloader); `progress` gets whole percents.
-    static QCoro::Task<void> download(QUrl from, QString to, std::function<void(int)> progress);
+    void unload() override;
 
     // Cancels every recognition asked for so far, running or still queued; later ones run.
-    void abort() { aborts.fetch_add(1); }
+    void abort() override { aborts.fetch_add(1); }
 
-    bool isLoaded() const;
-    std::optional<QString> loadedModel() const;
+    bool isLoaded() const override;
+    std::optional<QString> loadedModel() const override;
 
     // Threads whisper uses for one recognition (default: threadCountFor the machine).
     void setThreadCount(int count) { threads = count; }
