@@ -35,13 +35,12 @@ constexpr int runs = 10;
 constexpr double pasterFixedWaitsMs = 150 + 50;
 
 // When each stage of the current dictation ended, in ms on one clock. Written on the GUI
-// thread, except `cleaned`, which the cleaner writes on its worker thread.
+// thread.
 struct Marks
 {
     QElapsedTimer clock;
     std::atomic<qint64> stopped = 0;
     std::atomic<qint64> recognised = 0;
-    std::atomic<qint64> cleaned = 0;
     std::atomic<qint64> pasteCalled = 0;
     size_t samples = 0; // in the last take
 
@@ -49,10 +48,10 @@ struct Marks
 };
 
 // The real collaborators, each noting on the shared clock when its step ended.
-class TimedRecorder : public Dictation::Recorder
+class TimedRecorder : public Recorder
 {
 public:
-    TimedRecorder(std::unique_ptr<Dictation::Recorder> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
+    TimedRecorder(std::unique_ptr<Recorder> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
     void start() override { inner->start(); }
     Take stop() override
     {
@@ -62,17 +61,19 @@ public:
         return take;
     }
     void clearSamples() override { inner->clearSamples(); }
-    float currentLevel() override { return inner->currentLevel(); }
+    float currentLevel() const override { return inner->currentLevel(); }
+    MicrophoneAccess access() override { return inner->access(); }
+    void requestAccess(std::function<void(bool)> answered) override { inner->requestAccess(std::move(answered)); }
 
 private:
-    std::unique_ptr<Dictation::Recorder> inner;
+    std::unique_ptr<Recorder> inner;
     Marks &marks;
 };
 
-class TimedEngine : public Dictation::LocalEngine
+class TimedEngine : public LocalEngine
 {
 public:
-    TimedEngine(std::unique_ptr<Dictation::LocalEngine> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
+    TimedEngine(std::unique_ptr<LocalEngine> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
     bool isLoaded() const override { return inner->isLoaded(); }
     std::optional<QString> loadedModel() const override { return inner->loadedModel(); }
     QCoro::Task<> load(QString file, QString name) override { return inner->load(std::move(file), std::move(name)); }
@@ -84,45 +85,28 @@ public:
         co_return text;
     }
     void abort() override { inner->abort(); }
-    QCoro::Task<> download(QUrl from, QString to, std::function<void(int)> progress) override
-    {
-        return inner->download(std::move(from), std::move(to), std::move(progress));
-    }
 
 private:
-    std::unique_ptr<Dictation::LocalEngine> inner;
+    std::unique_ptr<LocalEngine> inner;
     Marks &marks;
 };
 
-class TimedCleaner : public Dictation::Cleaner
+class TimedPaster : public Paster
 {
 public:
-    TimedCleaner(std::unique_ptr<Dictation::Cleaner> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
-    QString clean(const QString &text) const override
-    {
-        QString cleaned = inner->clean(text);
-        marks.cleaned = marks.now();
-        return cleaned;
-    }
-
-private:
-    std::unique_ptr<Dictation::Cleaner> inner;
-    Marks &marks;
-};
-
-class TimedPaster : public Dictation::Paster
-{
-public:
-    TimedPaster(std::unique_ptr<Dictation::Paster> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
+    TimedPaster(std::unique_ptr<Paster> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
     std::optional<RunningApp> captureTarget() override { return inner->captureTarget(); }
     QCoro::Task<PasteResult> paste(QString text, bool autoPaste, std::optional<RunningApp> target) override
     {
         marks.pasteCalled = marks.now();
         return inner->paste(std::move(text), autoPaste, std::move(target));
     }
+    bool copy(const QString &text) override { return inner->copy(text); }
+    void requestAccessibilityIfNeeded() override { inner->requestAccessibilityIfNeeded(); }
+    void putBack() override { inner->putBack(); }
 
 private:
-    std::unique_ptr<Dictation::Paster> inner;
+    std::unique_ptr<Paster> inner;
     Marks &marks;
 };
 
@@ -130,7 +114,6 @@ AppState::Collaborators timed(AppState::Collaborators parts, Marks &marks)
 {
     parts.recorder = std::make_unique<TimedRecorder>(std::move(parts.recorder), marks);
     parts.engine = std::make_unique<TimedEngine>(std::move(parts.engine), marks);
-    parts.cleaner = std::make_unique<TimedCleaner>(std::move(parts.cleaner), marks);
     parts.paster = std::make_unique<TimedPaster>(std::move(parts.paster), marks);
     return parts;
 }
@@ -205,9 +188,7 @@ int main(int argc, char **argv)
     Marks marks;
     marks.clock.start();
     AppState dictation(timed(desktopCollaborators(), marks));
-    dictation.settings().model = QStringLiteral("tiny");
-    dictation.settings().language = QStringLiteral("ru");
-    dictation.settings().engine = Engine::local;
+    dictation.changeSettings([](Settings &s) { s.model = "tiny", s.language = "ru", s.engine = Engine::local; });
     QCoro::waitFor(dictation.prepare());
     if (dictation.state() != RecordingState::idle)
         return fail("the model did not load");

@@ -1,4 +1,4 @@
-// Time from TextPaster::paste to the text appearing in a real target window (a Qt text field in another
+// Time from the paster's paste to the text appearing in a real target window (a Qt text field in another
 // process), over 20 dictations, each over another program's copy (xclip) that the paste first takes a snapshot
 // of; prints each time and the median. Run inside a desktop session:
 //   scripts/test-session build/bench/paste_bench
@@ -23,10 +23,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "paste_bench needs an X server\n");
         return 1;
     }
-    X11Clipboard clipboard;
-    X11Workspace workspace;
-    X11KeySender keys;
-    TextPaster::use({&clipboard, &workspace, &keys, {}});
+    TextPaster paster(std::make_unique<X11Clipboard>(), std::make_unique<X11Workspace>(),
+                      std::make_unique<X11KeySender>());
     auto field = DesktopPeers::startTextField();
     if (!field) {
         std::fprintf(stderr, "the target window did not start\n");
@@ -41,10 +39,10 @@ int main(int argc, char **argv)
         expected += text;
         // As in use, the clipboard holds what the user copied, not the previous dictation.
         DesktopPeers::copy(QByteArray("скопировано ") + QByteArray::number(run));
-        const auto target = TextPaster::captureTarget();
+        const auto target = paster.captureTarget();
         QElapsedTimer timer;
         timer.start();
-        if (QCoro::waitFor(TextPaster::paste(text, true, target)) != PasteResult::pasted) {
+        if (QCoro::waitFor(paster.paste(text, true, target)) != PasteResult::pasted) {
             std::fprintf(stderr, "paste %d failed\n", run + 1);
             return 1;
         }

@@ -116,34 +116,14 @@ void FakeClock::advance(milliseconds duration)
     now = until;
 }
 
-QCoro::Task<> Gate::wait()
-{
-    struct Suspension
-    {
-        Gate *gate;
-        bool await_ready() const noexcept { return gate->isOpen; }
-        void await_suspend(std::coroutine_handle<> coroutine) { gate->waiting.push_back(coroutine); }
-        void await_resume() const noexcept {}
-    };
-    co_await Suspension{this};
-}
-
-void Gate::open()
-{
-    isOpen = true;
-    for (std::coroutine_handle<> coroutine : std::exchange(waiting, {}))
-        coroutine.resume();
-}
-
 namespace {
 
-// A turn of the event loop, as the real components take at least one.
-QCoro::Task<> aTurn(const std::shared_ptr<Gate> &gate)
+// A turn of the event loop, as the real components take at least one; more while `held`.
+QCoro::Task<> aTurn(const bool *held = nullptr)
 {
-    if (gate)
-        co_await gate->wait();
-    else
+    do
         co_await QCoro::sleepFor(milliseconds(1));
+    while (held && *held);
 }
 
 struct FakeRecorder : Recorder
@@ -175,7 +155,7 @@ struct FakeEngine : LocalEngine
     QCoro::Task<> load(QString file, QString name) override
     {
         ++s.loads;
-        co_await aTurn(nullptr);
+        co_await aTurn();
         // Only a file the fake download wrote is sure to load.
         QFile model(file);
         if (s.loadError && !(model.open(QIODevice::ReadOnly) && model.readAll() == "model"))
@@ -189,7 +169,7 @@ struct FakeEngine : LocalEngine
         ++s.transcribes;
         s.aborted = false; // each recognition starts with a cleared request
         std::tie(s.lastLanguage, s.lastPrompt) = std::tie(language, prompt);
-        co_await aTurn(s.localGate);
+        co_await aTurn(&s.holdLocal);
         if (s.aborted)
             throw Cancelled();
         if (s.localError)
@@ -209,7 +189,7 @@ struct FakeCloud : CloudRecognizer
         ++s.cloudCalls;
         s.lastEndpoint = endpoint;
         std::tie(s.lastLanguage, s.lastPrompt) = std::tie(language, prompt);
-        co_await aTurn(s.cloudGate);
+        co_await aTurn(&s.holdCloud);
         if (s.cloudCancelled)
             throw Cancelled();
         if (s.cloudError)
@@ -219,8 +199,7 @@ struct FakeCloud : CloudRecognizer
     void cancel() override
     {
         s.cloudCancelled = true;
-        if (s.cloudGate)
-            s.cloudGate->open();
+        s.holdCloud = false;
     }
 };
 
@@ -238,7 +217,7 @@ struct FakeKeys : CloudKeyProvider
     QCoro::Task<bool> fetch() override
     {
         ++s.fetches;
-        co_await aTurn(nullptr);
+        co_await aTurn();
         if (s.fetchSucceeds)
             s.key = QStringLiteral("fetched-key");
         co_return s.fetchSucceeds;
@@ -256,8 +235,7 @@ struct FakePaster : Paster
         s.pasted << text;
         s.pastedTo = target;
         s.pastedWithAutoPaste = autoPaste;
-        if (s.pasteGate)
-            co_await s.pasteGate->wait();
+        co_await aTurn(&s.holdPaste);
         co_return s.pasteResult;
     }
     bool copy(const QString &text) override { return s.copied << text, s.copyWorks; }
@@ -295,8 +273,7 @@ AppState::Collaborators collaboratorsFor(Script &s)
         ++s.downloads;
         for (int percent : s.downloadPercents)
             progress(percent);
-        if (s.downloadGate)
-            co_await s.downloadGate->wait();
+        co_await aTurn(&s.holdDownload);
         if (s.downloadError)
             std::rethrow_exception(s.downloadError);
         QFile file(to);

@@ -88,15 +88,6 @@ struct FakeClock
     std::vector<std::pair<std::chrono::milliseconds, std::coroutine_handle<>>> sleepers;
 };
 
-// Holds an asynchronous answer back until the test opens it.
-struct Gate
-{
-    QCoro::Task<> wait();
-    void open();
-    bool isOpen = false;
-    std::vector<std::coroutine_handle<>> waiting;
-};
-
 // Everything a controller test scripts and observes, shared with the doubles (which the controller owns).
 struct Script
 {
@@ -109,7 +100,7 @@ struct Script
     bool loaded = true, aborted = false;
     QString loadedName = QStringLiteral("large-v3-turbo"), localText = QStringLiteral("ну вот, э-э, текст");
     std::exception_ptr localError, loadError, downloadError;
-    std::shared_ptr<Gate> localGate, downloadGate;
+    bool holdLocal = false, holdDownload = false; // answers held back until the test lets go
     int transcribes = 0, unloads = 0, loads = 0, downloads = 0;
     std::vector<int> downloadPercents;
     QString lastLanguage, lastPrompt;
@@ -118,17 +109,15 @@ struct Script
     QUrl serviceUrl = QUrl(QStringLiteral("https://cloud.example.test/base"));
     std::optional<std::pair<QString, QUrl>> keyFileEdit; // saved by the user right after the next read
     std::exception_ptr cloudError;
-    std::shared_ptr<Gate> cloudGate;
-    bool cloudCancelled = false, fetchSucceeds = true, unreachable = false;
+    bool holdCloud = false, cloudCancelled = false, fetchSucceeds = true, unreachable = false;
     int cloudCalls = 0, fetches = 0;
     RemoteEndpoint lastEndpoint;
     // paster
     std::optional<RunningApp> front = RunningApp{4242, QStringLiteral("Gedit"), 77};
     PasteResult pasteResult = PasteResult::pasted;
-    std::shared_ptr<Gate> pasteGate;
     QStringList pasted, copied;
     std::optional<RunningApp> pastedTo;
-    bool pastedWithAutoPaste = true, copyWorks = true;
+    bool holdPaste = false, pastedWithAutoPaste = true, copyWorks = true;
     int accessibilityRequests = 0, putBacks = 0;
     // overlay
     QStringList overlay; // "show recording 4242", "show transcribing -", "hide"

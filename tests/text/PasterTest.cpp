@@ -57,7 +57,7 @@ private Q_SLOTS:
         QCOMPARE(rig.paste(QStringLiteral("привет")), PasteResult::pasted);
         QCOMPARE(atChord, QStringLiteral("привет"));
         QCOMPARE(rig.keys.pastes.at(0).pid, editor.pid);
-        QVERIFY(rig.clipboard.lastWriteTransient); // kept out of clipboard history
+        QVERIFY(rig.clipboard.lastWriteTransient);  // kept out of clipboard history
         QVERIFY(rig.workspace.activations.empty()); // the target was in front
         rig.clock.advance(1005ms);
         QCOMPARE(rig.clipboard.text(), QStringLiteral("привет"));
@@ -91,20 +91,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QList<ClipboardItem>>("before");
         QTest::addColumn<QList<ClipboardItem>>("restored");
-        const qint64 mib = 1024 * 1024;
-        const auto bytes = [](qint64 size, char c) { return QByteArray(size, c); };
-        const QList<ClipboardItem> many = {{{"image/png", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)},
-                                            {"text/uri-list", "file:///tmp/a.png\r\n"}},
+        const auto bytes = [](qint64 mib, char c) { return QByteArray(mib * 1024 * 1024 + (c == 'e'), c); };
+        const QList<ClipboardItem> many = {{{"image/png", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)}, {"text/uri-list", "file:///a.png\r\n"}},
                                            {{"application/x-custom", QByteArray(3, '\0')}}};
+        // clang-format off
         QTest::newRow("every type of every item") << many << many;
         QTest::newRow("an empty clipboard is empty again") << QList<ClipboardItem>() << QList<ClipboardItem>();
         // Up to 64 MiB in all, in order; what does not fit is left behind.
         QTest::newRow("types up to the budget")
-            << QList<ClipboardItem>{{{"a/first", bytes(40 * mib, 'a')}, {"a/too-big", bytes(30 * mib, 'b')},
-                                     {"a/fits", bytes(20 * mib, 'c')}},
-                                    {{"a/last-byte", bytes(4 * mib, 'd')}, {"a/one-more", bytes(1, 'e')}}}
-            << QList<ClipboardItem>{{{"a/first", bytes(40 * mib, 'a')}, {"a/fits", bytes(20 * mib, 'c')}},
-                                    {{"a/last-byte", bytes(4 * mib, 'd')}}};
+            << QList<ClipboardItem>{{{"a/first", bytes(40, 'a')}, {"a/too-big", bytes(30, 'b')}, {"a/fits", bytes(20, 'c')}}, {{"a/last-byte", bytes(4, 'd')}, {"a/one-more", bytes(0, 'e')}}}
+            << QList<ClipboardItem>{{{"a/first", bytes(40, 'a')}, {"a/fits", bytes(20, 'c')}}, {{"a/last-byte", bytes(4, 'd')}}};
+        // clang-format on
     }
     void restores()
     {
@@ -117,8 +114,7 @@ private Q_SLOTS:
         rig.passRestoreDelay();
         QCOMPARE(rig.clipboard.items, restored);
         // What was lost is on record by type.
-        QCOMPARE(TestSupport::logLines().mid(logStart).filter("left behind").size(),
-                 before == restored ? 0 : 2);
+        QCOMPARE(TestSupport::logLines().mid(logStart).filter("left behind").size(), before == restored ? 0 : 2);
     }
 
     void aCopyDuringTheDelayIsLeftAlone()
@@ -160,7 +156,8 @@ private Q_SLOTS:
         for (bool works : {true, false}) {
             Rig rig;
             rig.clipboard.setTextWorks = works;
-            QCOMPARE(rig.paste(QStringLiteral("dictated"), editor, false), works ? PasteResult::copied : PasteResult::failed);
+            QCOMPARE(rig.paste(QStringLiteral("dictated"), editor, false),
+                     works ? PasteResult::copied : PasteResult::failed);
             rig.passRestoreDelay();
             QVERIFY(rig.keys.pastes.empty() && !rig.clipboard.lastWriteTransient);
             QCOMPARE(rig.clipboard.text(), works ? "dictated" : "");
@@ -185,10 +182,12 @@ private Q_SLOTS:
         QTest::addColumn<std::optional<RunningApp>>("target");
         QTest::addColumn<bool>("terminated");
         QTest::addColumn<bool>("activationWorks");
+        // clang-format off
         QTest::newRow("no target") << std::optional<RunningApp>() << false << true;
         QTest::newRow("target exited") << std::optional(browser) << true << true;
         QTest::newRow("this program") << std::optional(RunningApp{4242, "Talvane", 3}) << false << true;
         QTest::newRow("refocus fails") << std::optional(browser) << false << false;
+        // clang-format on
     }
     void anUnavailableTargetLeavesTheClipboardAlone()
     {

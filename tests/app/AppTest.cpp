@@ -1,0 +1,368 @@
+#include "Fakes.h"
+#include "TestSupport.h"
+
+#include "app/Banner.h"
+#include "app/TalvaneApp.h"
+#include "app/WaveformOverlay.h"
+#include "dictation/HotkeyManager.h"
+#include "platform/Autostart.h"
+#include "platform/Paths.h"
+#include "platform/WindowLocator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <limits>
+
+// The tray application on doubles (menu, alerts, launch at login), and the rules of the
+// capsule and the banner that need no real peer.
+namespace {
+
+// Answers alerts from a script and remembers what they said.
+struct ScriptedAlerts : Alerts
+{
+    void inform(const QString &message, const QString &) override { shown << message; }
+    int ask(const QString &message, const QString &, const QStringList &) override { return shown << message, answer; }
+    std::optional<Engine> askForEngine(Engine) override { return engineChoice; }
+    void open(const QString &path) override { opened << path; }
+    QStringList shown, opened;
+    int answer = 0;
+    std::optional<Engine> engineChoice;
+};
+
+struct Rig
+{
+    Script s;
+    FakeHotkeyBackend &keys = *new FakeHotkeyBackend;
+    ScriptedAlerts &alerts = *new ScriptedAlerts;
+    QTemporaryDir home;
+    std::unique_ptr<TalvaneApp> app;
+
+    explicit Rig(std::optional<QString> executable = std::nullopt, std::function<void(Rig &)> before = {})
+    {
+        QFile::remove(Settings::path());
+        if (before)
+            before(*this);
+        TalvaneApp::Environment env;
+        env.collaborators = [this] { return collaboratorsFor(s); };
+        env.hotkeyBackend = [this] { return std::unique_ptr<HotkeyBackend>(&keys); };
+        env.alerts.reset(&alerts);
+        env.autostartFolder = autostart();
+        env.executable = executable;
+        app = std::make_unique<TalvaneApp>(std::move(env));
+        s.loadedName = Settings().model;
+        app->launch();
+        QTRY_VERIFY(app->state()->state() == RecordingState::idle || app->state()->state() == RecordingState::error);
+    }
+    QString autostart() const { return home.filePath(QStringLiteral("autostart")); }
+    void change(std::function<void(Settings &)> change) { app->state()->changeSettings(change); }
+};
+
+QStringList titles(QMenu *menu, bool checkedOnly = false)
+{
+    QStringList out;
+    for (QAction *a : menu->actions())
+        if (!checkedOnly || a->isChecked())
+            out << (a->isSeparator() ? QStringLiteral("---") : checkedOnly ? a->data().toString() : a->text());
+    return out;
+}
+
+struct FakeLocator : WindowLocator
+{
+    bool composited = true;
+    mutable QList<qint64> asked;
+    std::optional<QRect> frontWindow(qint64 pid) const override { return asked.append(pid), std::nullopt; }
+    bool compositing() const override { return composited; }
+};
+
+} // namespace
+
+class AppTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void launchBuildsTheMenu()
+    {
+        const qsizetype logStart = TestSupport::logLines().size();
+        Rig rig;
+        QVERIFY(TestSupport::logLines().mid(logStart).filter("[INFO] Talvane 3.4 starting").size() == 1);
+        QCOMPARE(titles(rig.app->menu()),
+                 QStringList({"Готово — Alt+Пробел", "---", "Начать диктовку", "Скопировать последнюю диктовку",
+                              "Вставлять автоматически", "Убирать «эээ», оговорки и делать списки",
+                              "Запускать при входе в систему", "Модель", "Язык", "Где распознавать…", "---",
+                              "Словарь подсказок…", "Открыть лог", "Папка с моделями", "О программе", "---",
+                              "Выйти из Talvane"}));
+        QCOMPARE(rig.app->toggleItem->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Space));
+        QVERIFY(rig.app->statusItem()->isVisible());
+        QVERIFY(rig.alerts.shown.isEmpty());           // Alt+Space was free
+        QCOMPARE(rig.s.accessibilityRequests, 1);      // automatic pasting is on by default
+        QVERIFY(!rig.app->autostartItem->isEnabled()); // not offered from the build tree
+        rig.app->toggleAutostart();
+        QVERIFY(!QDir(rig.autostart()).exists());
+    }
+
+    void refreshFollowsTheState_data()
+    {
+        QTest::addColumn<RecordingState>("state");
+        QTest::addColumn<QString>("toggleTitle");
+        QTest::addColumn<bool>("toggleEnabled");
+        QTest::addColumn<bool>("free"); // the recogniser's menus are open
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("loading") << RecordingState::loading << "Начать диктовку" << false << false << false;
+        QTest::newRow("idle") << RecordingState::idle << "Начать диктовку" << true << true << false;
+        QTest::newRow("recording") << RecordingState::recording << "Остановить и распознать" << true << false << true;
+        QTest::newRow("transcribing") << RecordingState::transcribing << "Начать диктовку" << false << false << true;
+        QTest::newRow("error") << RecordingState::error << "Начать диктовку" << true << true << false;
+    }
+    void refreshFollowsTheState()
+    {
+        QFETCH(RecordingState, state);
+        QFETCH(QString, toggleTitle);
+        QFETCH(bool, toggleEnabled);
+        QFETCH(bool, free);
+        QFETCH(bool, escape);
+        Rig rig;
+        rig.app->state()->set(state, QStringLiteral("Статус ⌥Пробел"));
+        QCOMPARE(rig.app->statusLine->text(), QStringLiteral("Статус Alt+Пробел"));
+        QCOMPARE(rig.app->statusItem()->toolTip(), QStringLiteral("Talvane — Статус Alt+Пробел"));
+        QCOMPARE(rig.app->toggleItem->text(), toggleTitle);
+        QCOMPARE(rig.app->toggleItem->isEnabled(), toggleEnabled);
+        for (QAction *item : {rig.app->modelItem, rig.app->languageItem, rig.app->engineItem})
+            QCOMPARE(item->isEnabled(), free);
+        QCOMPARE(rig.keys.registered.count(HotkeyManager::cancelId) > 0, escape);
+        QVERIFY(!rig.app->copyLastItem->isEnabled()); // no dictation yet
+    }
+
+    void menuItemsFollowAndChangeTheSettings()
+    {
+        Rig rig;
+        QCOMPARE(titles(rig.app->modelItem->menu(), true), QStringList{"large-v3-turbo"});
+        QCOMPARE(titles(rig.app->languageItem->menu(), true), QStringList{"auto"});
+        rig.change([](Settings &st) { st.model = "my-finetune"; });
+        rig.app->languageItem->menu()->actions().at(1)->trigger(); // Русский
+        QVERIFY(titles(rig.app->modelItem->menu(), true).isEmpty());
+        QCOMPARE(titles(rig.app->languageItem->menu(), true), QStringList{"ru"});
+        rig.app->autoPasteItem->trigger(); // off
+        rig.app->cleanSpeechItem->trigger();
+        QVERIFY(!rig.app->autoPasteItem->isChecked() && !rig.app->cleanSpeechItem->isChecked());
+        const Settings saved = Settings::load();
+        QVERIFY(saved.language == "ru" && !saved.autoPaste && !saved.cleanSpeech);
+        rig.app->autoPasteItem->trigger(); // on again: the paster is asked (it prompts once per run)
+        QCOMPARE(rig.s.accessibilityRequests, 2);
+        rig.alerts.engineChoice = Engine::cloud;
+        rig.app->showEngine();
+        QTRY_COMPARE(rig.app->state()->status(), QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)"));
+        QVERIFY(!rig.app->modelItem->isEnabled() && rig.app->languageItem->isEnabled()); // the cloud needs no model
+        QCOMPARE(Settings::load().engine, Engine::cloud);
+    }
+
+    void noAccessibilityRequestWithAutoPasteOff()
+    {
+        Rig rig({}, [](Rig &) {
+            Settings st;
+            st.autoPaste = false;
+            st.save();
+        });
+        QCOMPARE(rig.s.accessibilityRequests, 0);
+    }
+
+    void hotKeys()
+    {
+        Rig taken({}, [](Rig &r) { r.keys.taken.push_back({Qt::Key_Space, Qt::AltModifier}); });
+        QCOMPARE(taken.alerts.shown, QStringList{"Alt+Пробел занят"});
+        taken.app->toggleItem->trigger(); // dictation still works from the menu
+        QTRY_COMPARE(taken.app->state()->state(), RecordingState::recording);
+
+        Rig rig;
+        QVERIFY(rig.keys.press(HotkeyManager::toggleId));
+        QTRY_COMPARE(rig.app->state()->state(), RecordingState::recording);
+        QVERIFY(rig.keys.press(HotkeyManager::cancelId));
+        QCOMPARE(rig.app->state()->status(), QStringLiteral("Отменено"));
+        QVERIFY(!rig.keys.registered.count(HotkeyManager::cancelId)); // Escape is free again
+    }
+
+    void firstRunWithoutAModelAsksAndExplains()
+    {
+        QFile::remove(QString::fromStdString(Paths::modelFile(Settings().model.toStdString()).string()));
+        Rig rig({}, [](Rig &r) { r.s.loaded = false; });
+        QCOMPARE(rig.alerts.shown, QStringList{"Скачать модель large-v3-turbo?"}); // answered "Не сейчас"
+        QCOMPARE(rig.app->statusLine->text(), QStringLiteral("Загрузка модели «large-v3-turbo» отменена"));
+        rig.app->toggleItem->trigger(); // dictation from the menu asks again instead of failing silently
+        QTRY_COMPARE(rig.alerts.shown.size(), 2);
+        QTRY_COMPARE(rig.app->state()->state(), RecordingState::error);
+        QCOMPARE(rig.s.starts, 0);
+        for (int answer : {-1, 0, 1})
+            QCOMPARE((rig.alerts.answer = answer, rig.app->askToDownload("small", "466 МБ", "/m")), answer == 1);
+    }
+
+    void launchAtLoginRefusals()
+    {
+        const QString temporary = QStringLiteral("/tmp/.mount_talvaXYZ/usr/bin/talvane");
+        Rig rig(temporary);
+        rig.app->autostartItem->trigger();
+        QVERIFY(!Autostart::isOn(rig.autostart(), temporary));
+        QCOMPARE(rig.alerts.shown.size(), 1);
+        Autostart::set(true, rig.autostart(), temporary);
+        rig.app->autostartItem->trigger(); // turning it off is never refused
+        QVERIFY(!Autostart::isOn(rig.autostart(), temporary));
+
+        Rig blocked(QStringLiteral("/usr/bin/talvane"));
+        TestSupport::writeFile(blocked.autostart(), "a file where the folder goes");
+        blocked.app->autostartItem->trigger();
+        QCOMPARE(blocked.alerts.shown, QStringList{"Автозапуск не изменился"});
+        QVERIFY(!blocked.app->autostartItem->isChecked());
+    }
+
+    void hintDictionaryCreatesTheFileThenOpensIt()
+    {
+        Rig rig;
+        rig.app->editVocabulary();
+        QVERIFY(QFile::exists(Settings::path()));
+        QCOMPARE(rig.alerts.opened, QStringList{Settings::path()});
+    }
+
+    // On the dark menu a disabled item must read as dimmed: darker than an enabled one, never brighter.
+    void disabledItemsLookDimmed()
+    {
+        Rig rig;
+        QMenu *menu = rig.app->menu();
+        menu->adjustSize();
+        const QImage image = menu->grab().toImage();
+        auto brightest = [&](QAction *item) {
+            const QRect row = menu->actionGeometry(item) & image.rect();
+            int most = 0;
+            for (int y = row.top(); y <= row.bottom(); ++y)
+                for (int x = row.left(); x <= row.right(); ++x)
+                    most = std::max(most, qGray(image.pixel(x, y)));
+            return most;
+        };
+        QVERIFY(!rig.app->statusLine->isEnabled() && rig.app->toggleItem->isEnabled());
+        QVERIFY(brightest(rig.app->statusLine) < brightest(rig.app->toggleItem) * 3 / 4);
+    }
+
+    void temporaryPlaces()
+    {
+        for (const char *path : {"/usr/bin/talvane", "/home/u/.local/bin/talvane"})
+            QVERIFY(!TalvaneApp::runsFromTemporaryPlace(path));
+        for (const char *path : {"/tmp/talvane/talvane", "/tmp/.mount_Talvan1a2b/usr/bin/talvane",
+                                 "/Volumes/Talvane/Talvane.app/Contents/MacOS/Talvane",
+                                 "/private/var/folders/x/AppTranslocation/y/Talvane"})
+            QVERIFY(TalvaneApp::runsFromTemporaryPlace(path));
+    }
+
+    void levelBars_data()
+    {
+        QTest::addColumn<QList<float>>("levels");
+        QTest::addColumn<float>("newest");
+        QTest::addColumn<float>("previous");
+        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        QTest::newRow("silence is raised to the minimum bar") << QList<float>(50, 0.0f) << 0.02f << 0.02f;
+        QTest::newRow("a loud frame rises by 0.6 at once") << QList<float>{0, 0, 1.0f} << 0.6f << 0.02f;
+        QTest::newRow("then falls by a quarter of the distance") << QList<float>{1.0f, 0} << 0.45f << 0.6f;
+        QTest::newRow("rises fast again") << QList<float>{1.0f, 0, 0.5f} << 0.48f << 0.45f;
+        QTest::newRow("a broken reading counts as silence") << QList<float>{1.0f, nan} << 0.45f << 0.6f;
+        QTest::newRow("and the next good one counts again") << QList<float>{inf, -1.0f, 1.0f} << 0.6f << 0.02f;
+        QTest::newRow("a steady level is approached") << QList<float>(30, 0.3f) << 0.3f << 0.3f;
+    }
+    void levelBars()
+    {
+        QFETCH(QList<float>, levels);
+        QFETCH(float, newest);
+        QFETCH(float, previous);
+        WaveformView view;
+        for (float level : levels)
+            view.advance(level);
+        QVERIFY2(std::abs(view.bars()[39] - newest) < 1e-4, qPrintable(QString::number(view.bars()[39])));
+        QVERIFY2(std::abs(view.bars()[38] - previous) < 1e-4, qPrintable(QString::number(view.bars()[38])));
+        for (int i = 0; i < 39; ++i) // the history scrolls left
+            view.advance(0);
+        QVERIFY(std::abs(view.bars()[0] - newest) < 1e-4);
+    }
+
+    void screenChoice_data()
+    {
+        QTest::addColumn<QList<QRect>>("frames");
+        QTest::addColumn<int>("mainScreen");
+        QTest::addColumn<std::optional<QPoint>>("window");
+        QTest::addColumn<QPoint>("mouse");
+        QTest::addColumn<int>("expected");
+        const QList<QRect> two{QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1080)};
+        QTest::newRow("target window on the second screen")
+            << two << 0 << std::optional(QPoint(2000, 500)) << QPoint(10, 10) << 1;
+        QTest::newRow("target window wins over the mouse")
+            << two << 0 << std::optional(QPoint(600, 400)) << QPoint(2000, 10) << 0;
+        QTest::newRow("window off every screen: the mouse's")
+            << two << 0 << std::optional(QPoint(-500, 400)) << QPoint(1500, 700) << 1;
+        QTest::newRow("no target: the mouse's screen") << two << 0 << std::optional<QPoint>() << QPoint(1300, 5) << 1;
+        QTest::newRow("mouse off every screen: the main one")
+            << two << 1 << std::optional<QPoint>() << QPoint(-5, -5) << 1;
+        QTest::newRow("no screens") << QList<QRect>() << -1 << std::optional(QPoint(5, 5)) << QPoint(5, 5) << -1;
+    }
+    void screenChoice()
+    {
+        QFETCH(QList<QRect>, frames);
+        QFETCH(int, mainScreen);
+        QFETCH(std::optional<QPoint>, window);
+        QFETCH(QPoint, mouse);
+        QFETCH(int, expected);
+        QCOMPARE(WaveformOverlay::screenFor(frames, mainScreen, window, mouse), expected);
+    }
+
+    void capsuleShapeAndTarget()
+    {
+        FakeLocator &locator = *new FakeLocator;
+        WaveformOverlay overlay{std::unique_ptr<WindowLocator>(&locator)};
+        locator.composited = false; // without a compositor the capsule is cut to shape
+        overlay.show(OverlayMode::recording, 4242);
+        const QRegion mask = overlay.panel()->mask();
+        QVERIFY(mask.contains(QPoint(100, 24)) && mask.contains(QPoint(2, 24)) && !mask.contains(QPoint(1, 1)));
+        overlay.show(OverlayMode::transcribing);
+        overlay.show(OverlayMode::recording, 4343); // only a hidden capsule looks for the target
+        overlay.hide();
+        locator.composited = true;
+        overlay.show(OverlayMode::recording, 4444);
+        QVERIFY(overlay.panel()->mask().isEmpty());
+        QCOMPARE(locator.asked, (QList<qint64>{4242, 4444}));
+    }
+
+    void bannerOrigin_data()
+    {
+        QTest::addColumn<std::optional<QRect>>("icon");
+        QTest::addColumn<QRect>("visible");
+        QTest::addColumn<QPoint>("expected");
+        const QRect screen(0, 24, 1280, 776); // a 24-high top panel
+        const auto icon = [](int x, int y) { return std::optional(QRect(x, y, 24, 24)); };
+        QTest::newRow("centred under the icon") << icon(600, 0) << screen << QPoint(452, 30);
+        QTest::newRow("near the right edge stays 8 inside") << icon(1250, 0) << screen << QPoint(952, 30);
+        QTest::newRow("near the left edge stays 8 inside") << icon(10, 0) << screen << QPoint(8, 30);
+        QTest::newRow("too narrow a screen: the right edge wins")
+            << icon(100, 0) << QRect(0, 24, 300, 600) << QPoint(-28, 30);
+        QTest::newRow("icon on a second screen") << icon(2000, 0) << QRect(1280, 24, 1920, 1056) << QPoint(1852, 30);
+        QTest::newRow("icon in a bottom panel: above it")
+            << icon(1200, 776) << QRect(0, 0, 1280, 776) << QPoint(952, 690);
+        QTest::newRow("no icon: top-right corner") << std::optional<QRect>() << screen << QPoint(948, 36);
+    }
+    void bannerOrigin()
+    {
+        QFETCH(std::optional<QRect>, icon);
+        QFETCH(QRect, visible);
+        QFETCH(QPoint, expected);
+        QCOMPARE(Banner::origin(QSize(320, 80), icon, visible), expected);
+    }
+
+    // Text from outside (never shown as rich text) and of any length fits the banner.
+    void bannerTextWrapsAndGrows()
+    {
+        Banner shortBanner(QStringLiteral("Заголовок"), QStringLiteral("Текст"));
+        Banner longBanner(QStringLiteral("Заголовок"), QStringLiteral("<b>очень</b> длинный текст ").repeated(20));
+        QCOMPARE(longBanner.width(), 320);
+        QVERIFY(longBanner.height() > shortBanner.height() + 50);
+        QCOMPARE(longBanner.findChildren<QLabel *>().last()->textFormat(), Qt::PlainText);
+    }
+};
+
+TALVANE_GUI_TEST_MAIN(AppTest)
+#include "AppTest.moc"
