@@ -11,20 +11,12 @@ using Samples = std::vector<float>;
 using Kind = Take::Kind;
 // Table rows, one element per column (named where the row is taken apart).
 using Recording = std::tuple<Samples, double, Kind, size_t, float>;
+using Conversion = std::tuple<Samples, int, double, Samples>;
 using AudioFile = std::tuple<QString, QStringList, QByteArray, double, double, double, QString>;
 Q_DECLARE_METATYPE(Samples)
 Q_DECLARE_METATYPE(Recording)
+Q_DECLARE_METATYPE(Conversion)
 Q_DECLARE_METATYPE(AudioFile)
-
-// `count` samples of a tone (with a large step, noise) whose largest sample is exactly `peak`.
-static Samples tone(size_t count, float peak, double step = 0.05)
-{
-    Samples samples(count);
-    for (size_t i = 0; i < count; ++i)
-        samples[i] = peak * float(std::sin(double(i) * step));
-    samples[count / 2] = peak;
-    return samples;
-}
 
 class AudioTest : public QObject
 {
@@ -46,16 +38,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<Recording>("recording");
         QTest::newRow("no samples") << Recording{Samples(), 5, Kind::empty, 0, 0};
-        QTest::newRow("loud but 0.39 s") << Recording{tone(18720, 0.8f), 0.39, Kind::tooShort, 0, 0};
-        QTest::newRow("duration not a number") << Recording{tone(48000, 0.8f), std::nan(""), Kind::tooShort, 0, 0};
-        QTest::newRow("negative duration") << Recording{tone(48000, 0.8f), -1, Kind::tooShort, 0, 0};
-        QTest::newRow("peak 0.009") << Recording{tone(24000, 0.009f), 0.5, Kind::silence, 0, 0};
+        QTest::newRow("loud but 0.39 s") << Recording{Samples(18720, 0.8f), 0.39, Kind::tooShort, 0, 0};
+        QTest::newRow("duration not a number") << Recording{Samples(48000, 0.8f), std::nan(""), Kind::tooShort, 0, 0};
+        QTest::newRow("negative duration") << Recording{Samples(48000, 0.8f), -1, Kind::tooShort, 0, 0};
+        QTest::newRow("peak 0.009") << Recording{Samples(24000, 0.009f), 0.5, Kind::silence, 0, 0};
         QTest::newRow("negative peak 0.009") << Recording{Samples(24000, -0.009f), 0.5, Kind::silence, 0, 0};
-        QTest::newRow("self-test noise") << Recording{tone(48000, 0.001f, 12.9898), 1, Kind::silence, 0, 0};
-        QTest::newRow("peak exactly 0.01, gain limit") << Recording{tone(24000, 0.01f), 0.5, Kind::audio, 8000, 0.25f};
-        QTest::newRow("exactly 0.4 s") << Recording{tone(19200, 0.5f), 0.4, Kind::audio, 6400, 0.95f};
-        QTest::newRow("3.27 s") << Recording{tone(156960, 0.4f), 3.27, Kind::audio, 52320, 0.95f};
-        QTest::newRow("0.96 left alone") << Recording{tone(48000, 0.96f), 1, Kind::audio, 16000, 0.96f};
+        QTest::newRow("peak 0.001, the self-test's silence")
+            << Recording{Samples(48000, 0.001f), 1, Kind::silence, 0, 0};
+        QTest::newRow("peak exactly 0.01, gain limit")
+            << Recording{Samples(24000, 0.01f), 0.5, Kind::audio, 8000, 0.25f};
+        QTest::newRow("exactly 0.4 s") << Recording{Samples(19200, 0.5f), 0.4, Kind::audio, 6400, 0.95f};
+        QTest::newRow("3.27 s") << Recording{Samples(156960, 0.4f), 3.27, Kind::audio, 52320, 0.95f};
+        QTest::newRow("0.96 left alone") << Recording{Samples(48000, 0.96f), 1, Kind::audio, 16000, 0.96f};
     }
     void process()
     {
@@ -69,23 +63,18 @@ private Q_SLOTS:
 
     void conversions_data() // mixed down, then resampled to 16 kHz
     {
-        QTest::addColumn<Samples>("input");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<Samples>("output");
-        QTest::newRow("8 kHz, halfway points") << Samples{0, 1, -1} << 1 << 8000.0 << Samples{0, 0.5f, 1, 0, -1, -1};
-        QTest::newRow("48 kHz, every third") << Samples{0, 1, 2, 3, 4, 5, 6} << 1 << 48000.0 << Samples{0, 3};
-        QTest::newRow("too few for one output") << Samples{0.5f, 0.5f} << 1 << 48000.0 << Samples{};
-        QTest::newRow("stereo averages") << Samples{1, 0, 0.25f, 0.75f} << 2 << 16000.0 << Samples{0.5f, 0.5f};
-        QTest::newRow("no channels") << Samples{0.1f} << 0 << 16000.0 << Samples{};
-        QTest::newRow("no frames") << Samples{} << 2 << 48000.0 << Samples{};
+        QTest::addColumn<Conversion>("conversion");
+        QTest::newRow("8 kHz, halfway points") << Conversion{{0, 1, -1}, 1, 8000, {0, 0.5f, 1, 0, -1, -1}};
+        QTest::newRow("48 kHz, every third") << Conversion{{0, 1, 2, 3, 4, 5, 6}, 1, 48000, {0, 3}};
+        QTest::newRow("too few for one output") << Conversion{{0.5f, 0.5f}, 1, 48000, {}};
+        QTest::newRow("stereo averages") << Conversion{{1, 0, 0.25f, 0.75f}, 2, 16000, {0.5f, 0.5f}};
+        QTest::newRow("no channels") << Conversion{{0.1f}, 0, 16000, {}};
+        QTest::newRow("no frames") << Conversion{{}, 2, 48000, {}};
     }
     void conversions()
     {
-        QFETCH(Samples, input);
-        QFETCH(int, channels);
-        QFETCH(double, rate);
-        QFETCH(Samples, output);
+        QFETCH(Conversion, conversion);
+        const auto &[input, channels, rate, output] = conversion;
         QCOMPARE(AudioRecorder::resample(AudioRecorder::mono(input, channels), rate, 16000), output);
     }
 
@@ -110,26 +99,19 @@ private Q_SLOTS:
         QTest::newRow("WAV 8 kHz mono 16 bit") << made("a.wav", {"-r", "8000", "-b", "16"}, 1, 8000, 1);
         QTest::newRow("FLAC 44.1 kHz stereo 24 bit")
             << made("b.flac", {"-r", "44100", "-c", "2", "-b", "24"}, 1, 44100, 1);
-        QTest::newRow("Ogg 11.025 kHz mono") << made("c.ogg", {"-r", "11025"}, 1, 11025, 1);
-        QTest::newRow("MP3 22.05 kHz stereo") << made("d.mp3", {"-c", "2"}, 1, 22050, 1);
         QTest::newRow("WAV cut in half") << made("e.wav", {"-r", "48000"}, 0.5, 48000, 0.5);
         QTest::newRow("FLAC cut") << made("f.flac", {}, 0.5, 22050, -1);
         QTest::newRow("Ogg cut") << made("g.ogg", {}, 0.5, 22050, -1);
         QTest::newRow("MP3 cut") << made("h.mp3", {}, 0.5, 22050, -1);
-        QTest::newRow("empty") << bad("empty.wav", "", "файл пуст");
-        QTest::newRow("text named .wav") << bad("notes.wav", "some text\n",
-                                                "это не аудиофайл или его формат не поддерживается");
-        QTest::newRow("text named .mp3") << bad("notes.mp3", "some text\n",
-                                                "файл повреждён или это не аудиофайл"); // tried as MP3
         // Conditioning makes 16,000 samples of each sample of a file at 1 Hz: 200 bytes would ask for 6 GB.
-        QTest::newRow("WAV at 1 Hz") << bad(
-            "slow.wav",
-            QByteArray("RIFF\xec\0\0\0WAVEfmt \x10\0\0\0\1\0\1\0\1\0\0\0\2\0\0\0\2\0\x10\0data\xc8\0\0\0", 44) +
-                QByteArray(200, '\x10'),
-            "частота дискретизации 1 Гц не поддерживается");
+        const QByteArray slow("RIFF\xec\0\0\0WAVEfmt \x10\0\0\0\1\0\1\0\1\0\0\0\2\0\0\0\2\0\x10\0data\xc8\0\0\0", 44);
+        QTest::newRow("empty") << bad("empty.wav", "", "файл пуст");
+        QTest::newRow("text named .wav") << bad("notes.wav", "some text\n", "формат не поддерживается");
+        QTest::newRow("text named .mp3") << bad("notes.mp3", "some text\n", "повреждён"); // tried as MP3
+        QTest::newRow("WAV at 1 Hz") << bad("slow.wav", slow + QByteArray(200, '\x10'), "1 Гц не поддерживается");
         QTest::newRow("WAV header cut short") << bad("short.wav", QByteArray("RIFF\x24\0\0\0WAVEfmt ", 16), "");
         QTest::newRow("absent") << bad("absent.wav", QByteArray(), "файл не найден");
-        QTest::newRow("folder") << bad(".", QByteArray(), "это папка, а не файл");
+        QTest::newRow("folder") << bad(".", QByteArray(), "это папка");
     }
     void files()
     {
@@ -151,18 +133,9 @@ private Q_SLOTS:
             QVERIFY(AudioRecorder::peakOf(audio.samples) > 0.1f);
         } catch (const RecorderError &error) {
             QCOMPARE(error.kind(), RecorderError::Kind::unreadableFile);
-            QVERIFY2((length < 0 || rate == 0) && error.description().endsWith(reason),
+            QVERIFY2((length < 0 || rate == 0) && error.description().contains(reason),
                      qPrintable(error.description()));
         }
-    }
-
-    void stereoIsMixedDown()
-    {
-        // Right channel the inverse of the left: the mix-down cancels to silence.
-        QVERIFY(SpeechFixture::convert(dir.filePath("phrase.wav"), dir.filePath("opposite.wav"), {"-c", "2"},
-                                       {"remix", "1", "1i"}));
-        const LoadedAudio audio = AudioRecorder::loadFile(dir.filePath("opposite.wav"));
-        QVERIFY(std::fabs(seconds(audio) - phrase) < 0.01 && AudioRecorder::peakOf(audio.samples) < 1e-3f);
     }
 
     void startWithoutMicrophoneThrows() // as audio_no_input_test, where PULSE_SERVER names no server
