@@ -273,7 +273,8 @@ AppState::Collaborators collaboratorsFor(Script &s)
         ++s.downloads;
         for (int percent : s.downloadPercents)
             progress(percent);
-        co_await aTurn(&s.holdDownload);
+        if (s.holdDownload)
+            co_await aTurn(&s.holdDownload);
         if (s.downloadError)
             std::rethrow_exception(s.downloadError);
         QFile file(to);
