@@ -102,38 +102,35 @@ private Q_SLOTS:
         QVERIFY(!rig.app->autostartItem->isEnabled()); // not offered from the build tree
         rig.app->toggleAutostart();
         QVERIFY(!QDir(rig.autostart()).exists());
+        // Automatic pasting off: nothing to ask for.
+        Rig quiet({}, [](Rig &) { TestSupport::writeFile(Settings::path(), R"({"AutoPaste": false})"); });
+        QCOMPARE(quiet.s.accessibilityRequests, 0);
     }
 
-    void refreshFollowsTheState_data()
-    {
-        QTest::addColumn<RecordingState>("state");
-        QTest::addColumn<QString>("toggleTitle");
-        QTest::addColumn<bool>("toggleEnabled");
-        QTest::addColumn<bool>("free"); // the recogniser's menus are open
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("loading") << RecordingState::loading << "Начать диктовку" << false << false << false;
-        QTest::newRow("idle") << RecordingState::idle << "Начать диктовку" << true << true << false;
-        QTest::newRow("recording") << RecordingState::recording << "Остановить и распознать" << true << false << true;
-        QTest::newRow("transcribing") << RecordingState::transcribing << "Начать диктовку" << false << false << true;
-        QTest::newRow("error") << RecordingState::error << "Начать диктовку" << true << true << false;
-    }
     void refreshFollowsTheState()
     {
-        QFETCH(RecordingState, state);
-        QFETCH(QString, toggleTitle);
-        QFETCH(bool, toggleEnabled);
-        QFETCH(bool, free);
-        QFETCH(bool, escape);
-        Rig rig;
-        rig.app->state()->set(state, QStringLiteral("Статус ⌥Пробел"));
-        QCOMPARE(rig.app->statusLine->text(), QStringLiteral("Статус Alt+Пробел"));
-        QCOMPARE(rig.app->statusItem()->toolTip(), QStringLiteral("Talvane — Статус Alt+Пробел"));
-        QCOMPARE(rig.app->toggleItem->text(), toggleTitle);
-        QCOMPARE(rig.app->toggleItem->isEnabled(), toggleEnabled);
-        for (QAction *item : {rig.app->modelItem, rig.app->languageItem, rig.app->engineItem})
-            QCOMPARE(item->isEnabled(), free);
-        QCOMPARE(rig.keys.registered.count(HotkeyManager::cancelId) > 0, escape);
-        QVERIFY(!rig.app->copyLastItem->isEnabled()); // no dictation yet
+        struct Row
+        {
+            RecordingState state;
+            const char *toggle; // title
+            bool toggleEnabled, free /* the recogniser's menus */, escape;
+        };
+        // clang-format off
+        for (const Row &row : {Row{RecordingState::loading, "Начать диктовку", false, false, false}, Row{RecordingState::idle, "Начать диктовку", true, true, false},
+                               Row{RecordingState::recording, "Остановить и распознать", true, false, true}, Row{RecordingState::transcribing, "Начать диктовку", false, false, true},
+                               Row{RecordingState::error, "Начать диктовку", true, true, false}}) {
+            // clang-format on
+            Rig rig;
+            rig.app->state()->set(row.state, QStringLiteral("Статус ⌥Пробел"));
+            QCOMPARE(rig.app->statusLine->text(), QStringLiteral("Статус Alt+Пробел"));
+            QCOMPARE(rig.app->statusItem()->toolTip(), QStringLiteral("Talvane — Статус Alt+Пробел"));
+            QCOMPARE(rig.app->toggleItem->text(), row.toggle);
+            QCOMPARE(rig.app->toggleItem->isEnabled(), row.toggleEnabled);
+            for (QAction *item : {rig.app->modelItem, rig.app->languageItem, rig.app->engineItem})
+                QCOMPARE(item->isEnabled(), row.free);
+            QCOMPARE(rig.keys.registered.count(HotkeyManager::cancelId) > 0, row.escape);
+            QVERIFY(!rig.app->copyLastItem->isEnabled()); // no dictation yet
+        }
     }
 
     void menuItemsFollowAndChangeTheSettings()
@@ -157,16 +154,6 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.app->state()->status(), QStringLiteral("Готово — Alt+Пробел (Nimbrel Cloud)"));
         QVERIFY(!rig.app->modelItem->isEnabled() && rig.app->languageItem->isEnabled()); // the cloud needs no model
         QCOMPARE(Settings::load().engine, Engine::cloud);
-    }
-
-    void noAccessibilityRequestWithAutoPasteOff()
-    {
-        Rig rig({}, [](Rig &) {
-            Settings st;
-            st.autoPaste = false;
-            st.save();
-        });
-        QCOMPARE(rig.s.accessibilityRequests, 0);
     }
 
     void hotKeys()
@@ -253,62 +240,37 @@ private Q_SLOTS:
             QVERIFY(TalvaneApp::runsFromTemporaryPlace(path));
     }
 
-    void levelBars_data()
-    {
-        QTest::addColumn<QList<float>>("levels");
-        QTest::addColumn<float>("newest");
-        QTest::addColumn<float>("previous");
-        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
-        QTest::newRow("silence is raised to the minimum bar") << QList<float>(50, 0.0f) << 0.02f << 0.02f;
-        QTest::newRow("a loud frame rises by 0.6 at once") << QList<float>{0, 0, 1.0f} << 0.6f << 0.02f;
-        QTest::newRow("then falls by a quarter of the distance") << QList<float>{1.0f, 0} << 0.45f << 0.6f;
-        QTest::newRow("rises fast again") << QList<float>{1.0f, 0, 0.5f} << 0.48f << 0.45f;
-        QTest::newRow("a broken reading counts as silence") << QList<float>{1.0f, nan} << 0.45f << 0.6f;
-        QTest::newRow("and the next good one counts again") << QList<float>{inf, -1.0f, 1.0f} << 0.6f << 0.02f;
-        QTest::newRow("a steady level is approached") << QList<float>(30, 0.3f) << 0.3f << 0.3f;
-    }
     void levelBars()
     {
-        QFETCH(QList<float>, levels);
-        QFETCH(float, newest);
-        QFETCH(float, previous);
-        WaveformView view;
-        for (float level : levels)
-            view.advance(level);
-        QVERIFY2(std::abs(view.bars()[39] - newest) < 1e-4, qPrintable(QString::number(view.bars()[39])));
-        QVERIFY2(std::abs(view.bars()[38] - previous) < 1e-4, qPrintable(QString::number(view.bars()[38])));
-        for (int i = 0; i < 39; ++i) // the history scrolls left
-            view.advance(0);
-        QVERIFY(std::abs(view.bars()[0] - newest) < 1e-4);
+        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+        // levels fed, then the two newest bars; a broken reading counts as silence and does not stick
+        // clang-format off
+        for (const auto &[levels, newest, previous] : {std::tuple{QList<float>(50, 0.0f), 0.02f, 0.02f}, {QList<float>{0, 0, 1}, 0.6f, 0.02f}, {QList<float>{1, 0}, 0.45f, 0.6f},
+                                                       {QList<float>{1, 0, 0.5f}, 0.48f, 0.45f}, {QList<float>{1, nan}, 0.45f, 0.6f}, {QList<float>{inf, -1, 1}, 0.6f, 0.02f}, {QList<float>(30, 0.3f), 0.3f, 0.3f}}) {
+            // clang-format on
+            WaveformView view;
+            for (float level : levels)
+                view.advance(level);
+            QVERIFY2(std::abs(view.bars()[39] - newest) < 1e-4 && std::abs(view.bars()[38] - previous) < 1e-4,
+                     qPrintable(QString::number(view.bars()[39])));
+            for (int i = 0; i < 39; ++i) // the history scrolls left
+                view.advance(0);
+            QVERIFY(std::abs(view.bars()[0] - newest) < 1e-4);
+        }
     }
 
-    void screenChoice_data()
-    {
-        QTest::addColumn<QList<QRect>>("frames");
-        QTest::addColumn<int>("mainScreen");
-        QTest::addColumn<std::optional<QPoint>>("window");
-        QTest::addColumn<QPoint>("mouse");
-        QTest::addColumn<int>("expected");
-        const QList<QRect> two{QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1080)};
-        QTest::newRow("target window on the second screen")
-            << two << 0 << std::optional(QPoint(2000, 500)) << QPoint(10, 10) << 1;
-        QTest::newRow("target window wins over the mouse")
-            << two << 0 << std::optional(QPoint(600, 400)) << QPoint(2000, 10) << 0;
-        QTest::newRow("window off every screen: the mouse's")
-            << two << 0 << std::optional(QPoint(-500, 400)) << QPoint(1500, 700) << 1;
-        QTest::newRow("no target: the mouse's screen") << two << 0 << std::optional<QPoint>() << QPoint(1300, 5) << 1;
-        QTest::newRow("mouse off every screen: the main one")
-            << two << 1 << std::optional<QPoint>() << QPoint(-5, -5) << 1;
-        QTest::newRow("no screens") << QList<QRect>() << -1 << std::optional(QPoint(5, 5)) << QPoint(5, 5) << -1;
-    }
     void screenChoice()
     {
-        QFETCH(QList<QRect>, frames);
-        QFETCH(int, mainScreen);
-        QFETCH(std::optional<QPoint>, window);
-        QFETCH(QPoint, mouse);
-        QFETCH(int, expected);
-        QCOMPARE(WaveformOverlay::screenFor(frames, mainScreen, window, mouse), expected);
+        const QList<QRect> two{QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1080)};
+        const auto choose = [&](int main, std::optional<QPoint> window, QPoint mouse) {
+            return WaveformOverlay::screenFor(two, main, window, mouse);
+        };
+        QCOMPARE(choose(0, QPoint(2000, 500), QPoint(10, 10)), 1);    // the target window's screen
+        QCOMPARE(choose(0, QPoint(600, 400), QPoint(2000, 10)), 0);   // the window wins over the mouse
+        QCOMPARE(choose(0, QPoint(-500, 400), QPoint(1500, 700)), 1); // a window off every screen: the mouse's
+        QCOMPARE(choose(0, std::nullopt, QPoint(1300, 5)), 1);        // no target: the mouse's
+        QCOMPARE(choose(1, std::nullopt, QPoint(-5, -5)), 1);         // the mouse off every screen: the main one
+        QCOMPARE(WaveformOverlay::screenFor({}, -1, QPoint(5, 5), QPoint(5, 5)), -1);
     }
 
     void capsuleShapeAndTarget()
@@ -328,29 +290,19 @@ private Q_SLOTS:
         QCOMPARE(locator.asked, (QList<qint64>{4242, 4444}));
     }
 
-    void bannerOrigin_data()
-    {
-        QTest::addColumn<std::optional<QRect>>("icon");
-        QTest::addColumn<QRect>("visible");
-        QTest::addColumn<QPoint>("expected");
-        const QRect screen(0, 24, 1280, 776); // a 24-high top panel
-        const auto icon = [](int x, int y) { return std::optional(QRect(x, y, 24, 24)); };
-        QTest::newRow("centred under the icon") << icon(600, 0) << screen << QPoint(452, 30);
-        QTest::newRow("near the right edge stays 8 inside") << icon(1250, 0) << screen << QPoint(952, 30);
-        QTest::newRow("near the left edge stays 8 inside") << icon(10, 0) << screen << QPoint(8, 30);
-        QTest::newRow("too narrow a screen: the right edge wins")
-            << icon(100, 0) << QRect(0, 24, 300, 600) << QPoint(-28, 30);
-        QTest::newRow("icon on a second screen") << icon(2000, 0) << QRect(1280, 24, 1920, 1056) << QPoint(1852, 30);
-        QTest::newRow("icon in a bottom panel: above it")
-            << icon(1200, 776) << QRect(0, 0, 1280, 776) << QPoint(952, 690);
-        QTest::newRow("no icon: top-right corner") << std::optional<QRect>() << screen << QPoint(948, 36);
-    }
     void bannerOrigin()
     {
-        QFETCH(std::optional<QRect>, icon);
-        QFETCH(QRect, visible);
-        QFETCH(QPoint, expected);
-        QCOMPARE(Banner::origin(QSize(320, 80), icon, visible), expected);
+        const QRect screen(0, 24, 1280, 776); // a 24-high top panel
+        const auto at = [](int x, int y, QRect visible) {
+            return Banner::origin(QSize(320, 80), QRect(x, y, 24, 24), visible);
+        };
+        QCOMPARE(at(600, 0, screen), QPoint(452, 30));  // centred under the icon
+        QCOMPARE(at(1250, 0, screen), QPoint(952, 30)); // near an edge: 8 inside
+        QCOMPARE(at(10, 0, screen), QPoint(8, 30));
+        QCOMPARE(at(100, 0, QRect(0, 24, 300, 600)), QPoint(-28, 30)); // too narrow a screen: the right edge wins
+        QCOMPARE(at(2000, 0, QRect(1280, 24, 1920, 1056)), QPoint(1852, 30)); // on a second screen
+        QCOMPARE(at(1200, 776, QRect(0, 0, 1280, 776)), QPoint(952, 690));    // a bottom panel: above the icon
+        QCOMPARE(Banner::origin(QSize(320, 80), std::nullopt, screen), QPoint(948, 36)); // no icon: top-right corner
     }
 
     // Text from outside (never shown as rich text) and of any length fits the banner.
