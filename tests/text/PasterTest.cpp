@@ -29,7 +29,11 @@ struct Rig
     TextPaster paster{std::unique_ptr<Clipboard>(&clipboard), std::unique_ptr<Workspace>(&workspace),
                       std::unique_ptr<KeySender>(&keys), [this](milliseconds d) { return clock.sleep(d); }};
 
-    explicit Rig(const QList<ClipboardItem> &before = text("before")) { clipboard.copyFromElsewhere(before); }
+    explicit Rig(const QList<ClipboardItem> &before = text("before"))
+    {
+        clipboard.copyFromElsewhere(before);
+        workspace.front = editor;
+    }
     // Pastes into `target` in front and moves the clock past the focus check and the wait before the chord.
     PasteResult paste(const QString &dictated, std::optional<RunningApp> target = editor, bool autoPaste = true)
     {
@@ -50,7 +54,6 @@ private Q_SLOTS:
     void pastesWithTheTextOnTheClipboardThenRestores()
     {
         Rig rig;
-        rig.workspace.front = editor;
         QCOMPARE(rig.paster.captureTarget()->pid, editor.pid);
         QString atChord;
         rig.keys.onPaste = [&] { atChord = rig.clipboard.text(); };
@@ -79,7 +82,6 @@ private Q_SLOTS:
         QFETCH(QString, dictated);
         QFETCH(int, delay);
         Rig rig;
-        rig.workspace.front = editor;
         QCOMPARE(rig.paste(dictated), PasteResult::pasted);
         rig.clock.advance(milliseconds(delay - 1));
         QCOMPARE(rig.clipboard.text(), dictated);
@@ -92,8 +94,9 @@ private Q_SLOTS:
         QTest::addColumn<QList<ClipboardItem>>("before");
         QTest::addColumn<QList<ClipboardItem>>("restored");
         const auto bytes = [](qint64 mib, char c) { return QByteArray(mib * 1024 * 1024 + (c == 'e'), c); };
-        const QList<ClipboardItem> many = {{{"image/png", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)}, {"text/uri-list", "file:///a.png\r\n"}},
-                                           {{"application/x-custom", QByteArray(3, '\0')}}};
+        const QList<ClipboardItem> many = {
+            {{"image/png", QByteArray("\x89PNG\r\n\x1a\n\0\0", 10)}, {"text/uri-list", "file:///a.png\r\n"}},
+            {{"application/x-custom", QByteArray(3, '\0')}}};
         // clang-format off
         QTest::newRow("every type of every item") << many << many;
         QTest::newRow("an empty clipboard is empty again") << QList<ClipboardItem>() << QList<ClipboardItem>();
@@ -108,7 +111,6 @@ private Q_SLOTS:
         QFETCH(QList<ClipboardItem>, before);
         QFETCH(QList<ClipboardItem>, restored);
         Rig rig(before);
-        rig.workspace.front = editor;
         const qsizetype logStart = TestSupport::logLines().size();
         QCOMPARE(rig.paste(QStringLiteral("x")), PasteResult::pasted);
         rig.passRestoreDelay();
@@ -120,7 +122,6 @@ private Q_SLOTS:
     void aCopyDuringTheDelayIsLeftAlone()
     {
         Rig rig;
-        rig.workspace.front = editor;
         QCOMPARE(rig.paste(QStringLiteral("dictated")), PasteResult::pasted);
         rig.clock.advance(500ms);
         rig.clipboard.copyFromElsewhere(text("copied meanwhile"));
@@ -139,7 +140,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, copyBetween);
         Rig rig;
-        rig.workspace.front = editor;
         QCOMPARE(rig.paste(QStringLiteral("first")), PasteResult::pasted);
         rig.clock.advance(300ms);
         if (copyBetween)
@@ -195,7 +195,6 @@ private Q_SLOTS:
         QFETCH(bool, terminated);
         QFETCH(bool, activationWorks);
         Rig rig;
-        rig.workspace.front = editor;
         rig.workspace.activationWorks = activationWorks;
         if (terminated)
             rig.workspace.terminated.insert(target->pid);
@@ -228,7 +227,6 @@ private Q_SLOTS:
     {
         const QList<ClipboardItem> before = {{{QStringLiteral("image/png"), QByteArray("png bytes")}}};
         Rig rig(before);
-        rig.workspace.front = editor;
         rig.clipboard.setTextWorks = false;
         QCOMPARE(rig.paste(QStringLiteral("dictated")), PasteResult::failed);
         QVERIFY(rig.keys.pastes.empty());
@@ -238,7 +236,6 @@ private Q_SLOTS:
     void theLogNeverHoldsTheTextButAFailedRestore()
     {
         Rig rig;
-        rig.workspace.front = editor;
         const qsizetype logStart = TestSupport::logLines().size();
         QCOMPARE(rig.paste(QStringLiteral("совершенно секретно")), PasteResult::pasted);
         rig.clipboard.writeWorks = false;
