@@ -1,0 +1,181 @@
+// The local recogniser: model file checks, the whisper engine, and the command-line self-test.
+#include "AwaitTask.h"
+#include "SpeechFixture.h"
+#include "SyntheticModel.h"
+#include "TestSupport.h"
+
+#include "app/SelfTest.h"
+#include "audio/AudioRecorder.h"
+#include "recognition/EngineError.h"
+#include "recognition/ModelFile.h"
+#include "recognition/TranscriptionEngine.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+using TestSupport::await;
+using Segments = std::vector<TranscriptionEngine::Segment>;
+Q_DECLARE_METATYPE(Segments)
+
+class RecognitionTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString model;             // a synthetic model: whisper loads and runs it in well under a second
+    std::vector<float> speech; // a Russian phrase, conditioned for recognition
+
+    QString path(const char *name) const { return dir.filePath(QString::fromUtf8(name)); }
+    static QCoro::Task<bool> throwing(std::exception_ptr error) { co_return (std::rethrow_exception(error), true); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // for the tray application the program starts
+        QVERIFY(SyntheticModel::write((model = path("model.bin")).toStdString(), {}));
+        TestSupport::writeFile(path("notes.bin"), "a text file renamed\n");
+        QVERIFY(SpeechFixture::run(u"sox"_qs, u"-n -r 16000 -c 1 %1 trim 0 2"_qs.arg(path("silent.wav")).split(' ')));
+        QVERIFY(SpeechFixture::speak(path("speech.wav")));
+        const LoadedAudio audio = AudioRecorder::loadFile(path("speech.wav"));
+        speech = AudioRecorder::process(audio.samples, audio.rate, double(audio.samples.size()) / audio.rate).samples;
+    }
+
+    void malformedFilesAreRejected_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray good = TestSupport::readFile(model);
+        const auto set = [&](qsizetype o, qint32 v) { return good.left(o).append((char *)&v, 4) + good.mid(o + 4); };
+        // The magic, 11 header fields, 80 × 201 mel filters, the tokens, then tensors (the first has 2 dimensions).
+        const qsizetype ftype = 44, firstToken = 56 + 80 * 201 * 4 + 4;
+        const qsizetype tensors = good.indexOf("encoder.positional_embedding") - 20;
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("text renamed .bin") << QByteArray("This is a shopping list, not a model.\n");
+        QTest::newRow("magic then random bytes") << good.left(4) + good.right(1 << 20); // random weights
+        QTest::newRow("header only") << good.left(48);
+        QTest::newRow("cut inside the vocabulary") << good.left(100000);
+        QTest::newRow("cut after the vocabulary") << good.left(tensors); // whisper would run an empty model
+        QTest::newRow("cut inside a tensor") << good.left(good.size() - 1000);
+        QTest::newRow("cut inside the last tensor") << good.left(good.size() - 100); // whisper does not notice
+        // The last record: header, one dimension, "decoder.blocks.0.cross_attn.out.bias", 64 floats.
+        QTest::newRow("cut before the last tensor") << good.left(good.size() - (12 + 4 + 36 + 256));
+        QTest::newRow("data after the last tensor") << good + QByteArray(7, '\0');
+        QTest::newRow("unknown file type") << set(ftype, 999);
+        QTest::newRow("file type without weight type") << set(ftype, 4);
+        QTest::newRow("vocabulary too large") << set(4, 60000);
+        QTest::newRow("vocabulary too small") << set(4, 1000);
+        QTest::newRow("state not divisible by the heads") << set(12, 63);
+        QTest::newRow("token length past the end") << set(firstToken, -16);
+        QTest::newRow("tensor of a removed type") << set(tensors + 8, 4);
+        QTest::newRow("tensor of an unknown type") << set(tensors + 8, 77);
+        QTest::newRow("tensor with five dimensions") << set(tensors, 5);
+        QTest::newRow("negative tensor name length") << set(tensors + 4, -1);
+    }
+
+    void malformedFilesAreRejected()
+    {
+        QFETCH(QByteArray, content);
+        TestSupport::writeFile(path("bad.bin"), content);
+        QVERIFY(ModelFile::problem(path("bad.bin")));
+        TranscriptionEngine engine; // whisper itself would abort the process or run on garbage
+        const auto failure = await(engine.load(path("bad.bin"), u"bad"_qs)).errorAs<EngineError>();
+        QVERIFY(failure && failure->kind() == EngineError::Kind::loadFailed);
+        QVERIFY(!engine.isLoaded() && !engine.loadedModel());
+    }
+
+    void textOf_data()
+    {
+        QTest::addColumn<Segments>("segments");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("joined, \\n to space") << Segments{{" Да,", 0.1f}, {" нет\nда.", 0.2f}} << u"Да, нет да."_qs;
+        QTest::newRow("split character") << Segments{{" \xd0", 0.1f}, {"\x9f\xd1\x80\xd0\xb8", 0.1f}} << u"При"_qs;
+        QTest::newRow("invalid UTF-8 replaced") << Segments{{"a\xff", 0.1f}, {"b", 0.1f}} << u"a\uFFFDb"_qs;
+        QTest::newRow("null or over 0.60") << Segments{{nullptr, 0.1f}, {" да", 0.6f}, {" нет", 0.61f}} << u"да"_qs;
+        QTest::newRow("all dropped") << Segments{{" а", 0.7f}, {" б", 0.9f}} << QString();
+        QTest::newRow("no segments") << Segments{} << QString();
+        for (const char *tag : {"[BLANK_AUDIO]", "(Музыка)", "[Аплодисменты]", "(Applause)", "[MUSIC PLAYING]",
+                                "[Music)", "(blank_audio)"})
+            QTest::newRow(tag) << Segments{{" до", 0.1f}, {tag, 0.1f}, {" после", 0.1f}} << u"до после"_qs;
+        for (const char *kept : {"(music)", "[Смех]", "[Music"})
+            QTest::newRow(kept) << Segments{{kept, 0.1f}} << QString::fromUtf8(kept);
+    }
+
+    void textOf()
+    {
+        QFETCH(Segments, segments);
+        QFETCH(QString, text);
+        QCOMPARE(TranscriptionEngine::textOf(segments), text);
+    }
+
+    void engineLoadsRecognisesCancelsAndUnloads()
+    {
+        SyntheticModel::Options twoLayers; // loaded below: the file checks follow the layer count
+        twoLayers.layers = 2;
+        QVERIFY(SyntheticModel::write(path("two-layers.bin").toStdString(), twoLayers));
+        TranscriptionEngine engine;
+        const auto before = TestSupport::logLines().size();
+        QVERIFY(!await(engine.load(model, u"synthetic"_qs)).error);
+        const QString text = await(engine.transcribe(speech, u"auto"_qs, u" \n"_qs)).value.value_or(QString());
+        QVERIFY(!text.isEmpty() && text == text.trimmed());
+        for (const QString &line : TestSupport::logLines().mid(before)) // the text never reaches the log
+            QVERIFY2(!line.contains(text), qPrintable(line));
+        // A cancel ends the recognitions asked for before it, queued or running, whatever whisper
+        // returns, and no later one: one asked for right after neither undoes it nor is cancelled.
+        auto cancelled = engine.transcribe(speech, u"ru"_qs, {});
+        engine.abort();
+        QVERIFY(!await(engine.transcribe(speech, u"ru"_qs, {})).value.value_or(QString()).isEmpty());
+        QVERIFY(await(std::move(cancelled)).errorAs<Cancelled>());
+        const auto failure = await(engine.load(path("absent.bin"), u"absent"_qs)).errorAs<EngineError>();
+        QVERIFY(failure && failure->kind() == EngineError::Kind::loadFailed);
+        QVERIFY(!engine.isLoaded() && !engine.loadedModel());                  // a failed load leaves no model…
+        QVERIFY(!await(engine.load(path("two-layers.bin"), u"two"_qs)).error); // …and a good one loads after it
+        QCOMPARE(engine.loadedModel(), u"two"_qs);
+        engine.unload(); // asked right after: the unload runs first, so the recognition finds no model
+        const auto none = await(engine.transcribe(speech, u"ru"_qs, {})).errorAs<EngineError>();
+        QVERIFY(none && none->kind() == EngineError::Kind::notLoaded);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("last"); // the last line printed holds this
+        QTest::newRow("usage") << u"-v --self-test model.bin"_qs << 2 << u"usage: Talvane --self-test <model.bin>"_qs;
+        // Paths are taken against the current folder; no language means "auto". Text or exit 1.
+        QTest::newRow("recognises speech") << u"--self-test model.bin speech.wav"_qs << 0 << u"TRANSCRIPT: "_qs;
+        QTest::newRow("audio first") << u"--self-test notes.bin absent.wav ru"_qs << 1 << u"прочитать аудиофайл"_qs;
+        QTest::newRow("silent audio") << u"--self-test model.bin silent.wav"_qs << 1 << u"silent or too short"_qs;
+        QTest::newRow("bad model") << u"--self-test notes.bin speech.wav"_qs << 1 << u"FAILED: не удалось загрузить"_qs;
+        QTest::newRow("check suite") << u"--selftest"_qs << 0 << u" checks passed"_qs;
+        // Anything else starts the tray application, which opens an alert at once; SIGTERM still ends it.
+        QTest::newRow("tray application, SIGTERM") << u"--self-test=x model.bin speech.wav"_qs << 0 << QString();
+    }
+
+    void commandLine()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, last);
+        QProcess talvane;
+        talvane.setWorkingDirectory(dir.path());
+        const auto before = TestSupport::logLines().size();
+        talvane.start(QStringLiteral(TALVANE_EXECUTABLE), arguments.split(u' '));
+        const auto started = [&] { return !TestSupport::logLines().mid(before).filter(u" starting"_qs).isEmpty(); };
+        if (last.isEmpty() && QTest::qWaitFor(started, 20'000)) // the signal comes while the alert is open
+            talvane.terminate();
+        QVERIFY(talvane.waitForFinished(120'000) && talvane.exitStatus() == QProcess::NormalExit);
+        const QStringList lines = QString::fromUtf8(talvane.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.value(lines.size() - 1).contains(last), qPrintable(lines.join(u'\n')));
+        QCOMPARE(talvane.exitCode(), exitCode);
+    }
+
+    void anyFailureEndsTheSelfTest()
+    {
+        QObject watchdog; // a run that hangs fails at once rather than blocking the whole program
+        QTimer::singleShot(30'000, &watchdog, [] { QCoreApplication::exit(99); });
+        for (const auto &thrown : {std::make_exception_ptr(std::bad_alloc()), std::make_exception_ptr(42)})
+            QCOMPARE(SelfTest::run({model, path("speech.wav")}, [thrown](auto...) { return throwing(thrown); }), 1);
+    }
+};
+
+TALVANE_TEST_MAIN(RecognitionTest)
+#include "RecognitionTest.moc"
