@@ -40,7 +40,7 @@ int main(int argc, char **argv)
         const QString text = QStringLiteral("проба %1; ").arg(run);
         expected += text;
         // As in use, the clipboard holds what the user copied, not the previous dictation.
-        Desktop::copy(QByteArray("скопировано ") + QByteArray::number(run));
+        Desktop::copy({{"UTF8_STRING", QByteArray("скопировано ") + QByteArray::number(run)}});
         const auto target = TextPaster::captureTarget();
         QElapsedTimer timer;
         timer.start();

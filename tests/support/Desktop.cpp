@@ -67,7 +67,7 @@ QImage screenshot(const QString &artifact)
     return shot;
 }
 
-void copy(const QList<std::pair<QString, std::optional<QByteArray>>> &types)
+void copy(const Types &types)
 {
     QStringList arguments{QStringLiteral("own")};
     for (const auto &[type, bytes] : types) {

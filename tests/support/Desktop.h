@@ -21,11 +21,8 @@ QImage screenshot(const QString &artifact = {});
 
 // Another program copies `types` and stays to serve them until someone else copies: xclip for one type (it hands
 // large contents over in parts), else the X peer, which never delivers a type without bytes.
-void copy(const QList<std::pair<QString, std::optional<QByteArray>>> &types);
-inline void copy(const QByteArray &bytes, const QString &type = QStringLiteral("UTF8_STRING"))
-{
-    copy({{type, bytes}});
-}
+using Types = QList<std::pair<QString, std::optional<QByteArray>>>;
+void copy(const Types &types);
 void emptyClipboard();
 // What the clipboard holds as `type`; absent when it holds nothing or not that type.
 inline std::optional<QByteArray> paste(const QString &type = QStringLiteral("UTF8_STRING"))

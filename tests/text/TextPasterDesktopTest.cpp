@@ -9,7 +9,6 @@
 #include <QtTest>
 
 using namespace Desktop;
-using Types = QList<std::pair<QString, std::optional<QByteArray>>>;
 
 const QByteArray png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20);
 
@@ -99,7 +98,7 @@ private Q_SLOTS:
         const auto target = TextPaster::captureTarget();
         QVERIFY(gone && target && target->pid == gone->process.processId());
         gone.reset();
-        Desktop::copy("untouched");
+        Desktop::copy({{"UTF8_STRING", "untouched"}});
         QCOMPARE(paste(QStringLiteral("lost"), target), PasteResult::failed);
         QCOMPARE(Desktop::paste(), std::optional<QByteArray>("untouched"));
     }
