@@ -4,7 +4,7 @@
 // local engine with a synthetic model, the cleaner and the X11 paster. Prints each run and the
 // medians. Run it inside the desktop test session:
 //   scripts/test-session build/bench/dictation/bench_dictation
-#include "DesktopPeers.h"
+#include "Desktop.h"
 #include "SpeechFixture.h"
 #include "SyntheticModel.h"
 
@@ -193,7 +193,7 @@ int main(int argc, char **argv)
     if (dictation.state() != RecordingState::idle)
         return fail("the model did not load");
 
-    auto field = DesktopPeers::startTextField();
+    auto field = Desktop::startTextField();
     if (!field)
         return fail("the target window did not start");
     std::printf("speech: %.2f s of Russian (espeak-ng); model: synthetic (state 64, 1 layer, F16); whisper with "

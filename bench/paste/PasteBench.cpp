@@ -2,7 +2,7 @@
 // process), over 20 dictations, each over another program's copy (xclip) that the paste first takes a snapshot
 // of; prints each time and the median. Run inside a desktop session:
 //   scripts/test-session build/bench/paste_bench
-#include "DesktopPeers.h"
+#include "Desktop.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11KeySender.h"
@@ -25,7 +25,7 @@ int main(int argc, char **argv)
     }
     TextPaster paster(std::make_unique<X11Clipboard>(), std::make_unique<X11Workspace>(),
                       std::make_unique<X11KeySender>());
-    auto field = DesktopPeers::startTextField();
+    auto field = Desktop::startTextField();
     if (!field) {
         std::fprintf(stderr, "the target window did not start\n");
         return 1;
@@ -38,7 +38,7 @@ int main(int argc, char **argv)
         const QString text = QStringLiteral("проба %1; ").arg(run);
         expected += text;
         // As in use, the clipboard holds what the user copied, not the previous dictation.
-        DesktopPeers::copy(QByteArray("скопировано ") + QByteArray::number(run));
+        Desktop::copy({{"UTF8_STRING", QByteArray("скопировано ") + QByteArray::number(run)}});
         const auto target = paster.captureTarget();
         QElapsedTimer timer;
         timer.start();

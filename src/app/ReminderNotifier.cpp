@@ -75,11 +75,12 @@ QString ReminderNotifier::identifier(std::optional<ReminderKind> action)
     return QStringLiteral("talvane.") + (action ? rawValue(*action) : QStringLiteral("info"));
 }
 
-ReminderNotifier::ReminderNotifier(Anchor anchor, QDBusConnection bus, QObject *parent)
+ReminderNotifier::ReminderNotifier(Anchor anchor, QDBusConnection bus, std::chrono::milliseconds bannerLifetime,
+                                   QObject *parent)
     : QObject(parent), anchor(std::move(anchor)), bus(std::move(bus))
 {
     hideTimer.setSingleShot(true);
-    hideTimer.setInterval(bannerLifetimeMs);
+    hideTimer.setInterval(bannerLifetime);
     connect(&hideTimer, &QTimer::timeout, this, &ReminderNotifier::hideBanner);
     if (!this->bus.isConnected())
         return;

@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -30,14 +31,15 @@ class ReminderNotifier : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int bannerLifetimeMs = 15000;
     static constexpr int serverTimeoutMs = 10000;
 
     // `anchor` gives the tray icon's geometry in global coordinates, or nothing when it is
-    // unknown; the banner then goes to the top-right corner of the screen.
+    // unknown; the banner then goes to the top-right corner of the screen. A banner stays for
+    // `bannerLifetime` unless clicked or replaced.
     using Anchor = std::function<std::optional<QRect>()>;
 
     explicit ReminderNotifier(Anchor anchor = {}, QDBusConnection bus = QDBusConnection::sessionBus(),
+                              std::chrono::milliseconds bannerLifetime = std::chrono::seconds(15),
                               QObject *parent = nullptr);
     ~ReminderNotifier() override;
 
@@ -51,7 +53,7 @@ public:
     // kind replaces the first.
     QCoro::Task<bool> post(QString title, QString text, std::optional<ReminderKind> action);
 
-    // The fallback banner; a new one replaces the one on screen and restarts its 15 seconds.
+    // The fallback banner; a new one replaces the one on screen and restarts its lifetime.
     void banner(const QString &title, const QString &text, std::optional<ReminderKind> action);
     void hideBanner();
     Banner *currentBanner() const { return panel; }

@@ -1,0 +1,276 @@
+// The X11 seams, the capsule, the notices and live capture against the real peers of the test session.
+#include "Desktop.h"
+#include "AwaitTask.h"
+#include "SpeechFixture.h"
+#include "app/ReminderNotifier.h"
+#include "app/WaveformOverlay.h"
+#include "audio/AudioRecorder.h"
+#include "dictation/HotkeyManager.h"
+#include "platform/x11/X11Clipboard.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11HotkeyBackend.h"
+#include "platform/x11/X11WindowLocator.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <X11/Xlib.h>
+
+#include <thread>
+
+using namespace Desktop;
+
+using Items = QList<ClipboardItem>;
+constexpr unsigned alt = 8, caps = 2, num = 16; // modifier bits of the X server's default map
+const QString title = QStringLiteral("Текст не вставился"), text = title.repeated(6); // wraps in the banner
+
+std::unique_ptr<HotkeyManager> manager(int &toggles, int &cancels)
+{
+    auto keys = std::make_unique<HotkeyManager>(std::make_unique<X11HotkeyBackend>());
+    keys->onToggle = [&toggles] { ++toggles; };
+    keys->onCancel = [&cancels] { ++cancels; };
+    return keys;
+}
+
+// Another client's grabs of `keysym` with each of `masks`: "ready", or "taken" when one failed. Held while it lives.
+std::unique_ptr<Program> grab(const QString &keysym, const QList<unsigned> &masks)
+{
+    QStringList arguments{QStringLiteral("grab"), keysym};
+    for (const unsigned mask : masks)
+        arguments << QString::number(mask);
+    return startPeer(arguments);
+}
+
+// Runs `during` with a modifier taken out of the core modifier map (as xmodmap does; xkbcomp does not reach Xvfb's).
+void withoutModifier(int modifier, const std::function<void()> &during)
+{
+    Display *display = X11Connection::display();
+    XModifierKeymap *original = XGetModifierMapping(display), *changed = XGetModifierMapping(display);
+    std::fill_n(changed->modifiermap + modifier * changed->max_keypermod, changed->max_keypermod, 0);
+    if (QTest::qVerify(XSetModifierMapping(display, changed) == MappingSuccess, "set", "", __FILE__, __LINE__))
+        during();
+    XSetModifierMapping(display, original);
+    XFreeModifiermap(original), XFreeModifiermap(changed);
+}
+
+QRect boundsOfChange(const QImage &image, const QRect &area)
+{
+    QRect bounds;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            bounds |= qGray(image.pixel(x, y)) < 247 ? QRect(x, y, 1, 1) : QRect();
+    return bounds;
+}
+
+// A white window under the others: shows translucency in screenshots and records the clicks that reach it.
+struct Backdrop : QWidget
+{
+    Backdrop() : QWidget(nullptr, Qt::FramelessWindowHint) { setStyleSheet("background: white"); }
+    void mousePressEvent(QMouseEvent *event) override { presses << event->globalPosition().toPoint(); }
+    QList<QPoint> presses;
+};
+
+class DesktopTest : public QObject
+{
+    Q_OBJECT
+
+    Backdrop backdrop;
+    std::unique_ptr<Program> other; // the window the user works in
+    QSystemTrayIcon tray{QIcon(QPixmap(22, 22))};
+    Program bareBus; // a session bus without service directories: no notification server starts there
+    QList<std::optional<ReminderKind>> clicks;
+
+    std::unique_ptr<ReminderNotifier> notifier(QDBusConnection bus)
+    {
+        auto made = std::make_unique<ReminderNotifier>([this] { return std::optional(tray.geometry()); }, bus,
+                                                       std::chrono::seconds(1));
+        made->onClick = [this](auto kind) { clicks << kind; };
+        return made;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        tray.show();
+        backdrop.setGeometry(qApp->primaryScreen()->geometry()), backdrop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&backdrop) && (other = startTextField()));
+        const QString config = QDir::home().filePath("bus.conf");
+        TestSupport::writeFile(config, "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy "
+                                       "context='default'><allow send_destination='*'/><allow receive_sender='*'/>"
+                                       "<allow own='*'/></policy></busconfig>");
+        bareBus.process.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + config});
+        QVERIFY(bareBus.process.waitForReadyRead(10000));
+        QTRY_VERIFY(!tray.geometry().isEmpty());
+    }
+
+    void init() { clicks.clear(), run("dunstctl", {"close-all"}), other->activate(); }
+
+    void theSnapshotSeesContentTypesOnly_data()
+    {
+        QTest::addColumn<Types>("copied");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<Items>("items"); // none: left out for the limit
+        const QByteArray png("\x89PNG\r\n\x1a\n", 8), hi = QStringLiteral("Привет").toUtf8();
+        // A Qt program offers its decoded image beside the file's type: no other program asked for it.
+        QTest::newRow("image") << Types{{"image/png", png}, {"application/x-qt-image", png}} << 1024
+                               << Items{{{"image/png", png}}};
+        QTest::newRow("UTF-8 text") << Types{{"UTF8_STRING", hi}} << 1024 << Items{{{"text/plain", hi}}};
+        QTest::newRow("Latin-1") << Types{{"STRING", "caf\xe9"}} << 1024 << Items{{{"text/plain", "caf\xc3\xa9"}}};
+        QTest::newRow("over the limit") << Types{{"x/big", QByteArray(2000, 'b')}} << 1024 << Items();
+        QTest::newRow("over, in parts by xclip") << Types{{"x/big", QByteArray(3 << 20, 'b')}} << (2 << 20) << Items();
+    }
+
+    void theSnapshotSeesContentTypesOnly()
+    {
+        QFETCH(Types, copied);
+        QFETCH(int, limit);
+        QFETCH(Items, items);
+        copy(copied);
+        const auto read = TestSupport::await(X11Clipboard().snapshot(std::chrono::seconds(1), limit)).value.value();
+        QCOMPARE(read.items, items);
+        QVERIFY(read.late.isEmpty() && read.tooLarge.size() == (items.isEmpty() ? 1 : 0));
+        // Parts are counted as they come: the size is what was known when the limit was passed.
+        QVERIFY(!items.isEmpty() || (read.tooLarge[0].first == copied[0].first && read.tooLarge[0].second > limit));
+    }
+
+    void keysHeldByAnotherClientAreTakenWithoutTrace_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<unsigned>("held");
+        QTest::newRow("Alt+Space") << "space" << alt;
+        QTest::newRow("Alt+Space with Caps Lock only") << "space" << (alt | caps);
+        QTest::newRow("Alt+Space with Num Lock only") << "space" << (alt | num);
+        QTest::newRow("Escape, free later") << "Escape" << 0u;
+    }
+
+    void keysHeldByAnotherClientAreTakenWithoutTrace()
+    {
+        QFETCH(QString, key);
+        QFETCH(unsigned, held);
+        const QList<unsigned> space{alt, alt | caps, alt | num, alt | caps | num}, escape{0, caps, num, caps | num};
+        int toggles = 0, cancels = 0;
+        auto holder = grab(key, {held});
+        auto keys = manager(toggles, cancels);
+        keys->setCancelEnabled(true);
+        QVERIFY(holder->answer == "ready" && keys->toggleRegistered() == (key != "space"));
+        holder.reset();
+        QCOMPARE(grab(key, key == "space" ? space : escape)->answer, "ready");
+        keys->setCancelEnabled(true); // tried again
+        xdotool({"key", "Escape"});
+        QTRY_COMPARE(cancels, 1);
+        keys->setCancelEnabled(false); // Escape belongs to the focused window again
+        QCOMPARE(grab("Escape", escape)->answer, "ready");
+        keys.reset(); // a destroyed manager lets go of its keys
+        QCOMPARE(grab("space", space)->answer, "ready");
+    }
+
+    void keyboardMapsWithoutAModifier()
+    {
+        int toggles = 0, cancels = 0;
+        withoutModifier(Mod2MapIndex, [&] {
+            auto keys = manager(toggles, cancels); // the plain and Caps Lock variants are grabbed, each once
+            xdotool({"key", "alt+space", "Caps_Lock", "alt+space", "Caps_Lock", "keydown", "alt+space"});
+            QTest::qWait(1500); // past the keyboard's auto-repeat delay: held, it counts once
+            xdotool({"keyup", "alt+space", "key", "space", "ctrl+space"});
+            QTRY_COMPARE(toggles, 3);
+        });
+        withoutModifier(Mod1MapIndex, [&] { // no modifier bit for Alt: nothing rather than Space alone
+            QVERIFY(!manager(toggles, cancels)->toggleRegistered());
+            QCOMPARE(grab("space", {0, caps})->answer, "ready");
+        });
+    }
+
+    void theCapsuleShowsOverTheTargetWithoutTakingFocusOrClicks()
+    {
+        QCOMPARE(X11WindowLocator().frontWindow(other->process.processId()), std::optional(geometry(other->window)));
+        int reads = 0;
+        WaveformOverlay overlay(std::make_unique<X11WindowLocator>());
+        overlay.setLevelSource([&] { return ++reads, 1.0f; });
+        overlay.show(OverlayMode::recording, other->process.processId());
+        const QRect capsule(WaveformOverlay::panelOrigin(qApp->primaryScreen()->availableGeometry()), QSize(200, 48));
+        const auto verifyCapsule = [&](const QImage &shot) { // exactly in place, dark over white, with round corners
+            QCOMPARE(boundsOfChange(shot, capsule.adjusted(-20, -20, 20, 20)), capsule);
+            QVERIFY(qGray(shot.pixel(capsule.topLeft() + QPoint(100, 4))) < 40 &&
+                    qGray(shot.pixel(capsule.topLeft() + QPoint(1, 1))) > 247);
+        };
+        QCOMPARE(overlay.panel()->geometry(), capsule);
+        QTRY_VERIFY(overlay.view()->bars().front() > 0.99f);
+        QCOMPARE(xdotool({"getactivewindow"}).toULongLong(), other->window);
+        verifyCapsule(screenshot("overlay-recording"));
+        const QPoint centre = capsule.center();
+        xdotool({"mousemove", "--sync", QString::number(centre.x()), QString::number(centre.y()), "click", "1"});
+        QTRY_COMPARE(backdrop.presses, QList{centre}); // the click reached the window below
+
+        overlay.show(OverlayMode::transcribing); // the loader turns on, and the level is no longer read
+        const auto [angle, readsThen] = std::pair(overlay.view()->spinnerAngle(), reads);
+        verifyCapsule(screenshot("overlay-transcribing"));
+        overlay.hide();
+        QVERIFY(overlay.view()->spinnerAngle() != angle && !overlay.isAnimating() && reads == readsThen);
+    }
+
+    void noticesReportClicksOnThemOnly()
+    {
+        const auto notices = notifier(QDBusConnection::sessionBus());
+        QVERIFY(TestSupport::await(notices->post(title, text, ReminderKind::notPasted)).value.value());
+        run("dunstctl", {"close"});
+        notices->show(title, text, ReminderKind::notPasted);
+        QTRY_COMPARE(run("dunstctl", {"count", "displayed"}).value_or(""), "1\n");
+        QVERIFY(clicks.isEmpty()); // closing is no click
+        run("dunstctl", {"action"});
+        QTRY_COMPARE(clicks, QList{std::optional(ReminderKind::notPasted)});
+    }
+
+    void withoutServerTheBannerShowsUnderTheTrayIconForItsTime()
+    {
+        const auto banners = notifier(QDBusConnection::connectToBus(bareBus.process.readLine().trimmed(), "bare"));
+        banners->show(title, text, ReminderKind::notPasted);
+        QTRY_VERIFY(banners->currentBanner() && QTest::qWaitForWindowExposed(banners->currentBanner()));
+        const QRect frame = banners->currentBanner()->frameGeometry();
+        QCOMPARE(frame.top(), tray.geometry().bottom() + 1 + 6);
+        QCOMPARE(xdotool({"getactivewindow"}).toULongLong(), other->window);
+        const auto labels = banners->currentBanner()->findChildren<QLabel *>();
+        QVERIFY(labels.size() == 2); // both texts wrap over the full 292 and show whole
+        for (const QLabel *label : labels)
+            QVERIFY(label->width() == 292 && label->height() >= label->heightForWidth(292));
+        QCOMPARE(boundsOfChange(screenshot("banner"), frame.adjusted(-8, 0, 8, 8)), frame);
+        const QPoint onText(frame.left() + 40, frame.bottom() - 16); // the text label belongs to the banner too
+        xdotool({"mousemove", "--sync", QString::number(onText.x()), QString::number(onText.y()), "click", "1"});
+        QTRY_COMPARE(clicks, QList{std::optional(ReminderKind::notPasted)});
+        QVERIFY(!banners->currentBanner());
+
+        // A new banner replaces the old one and restarts the time; asked from another thread, it shows on this one.
+        std::thread([&] { banners->show(title, "первый", std::nullopt); }).join();
+        QTRY_VERIFY(banners->currentBanner() && banners->currentBanner()->thread() == qApp->thread());
+        QPointer<Banner> first = banners->currentBanner();
+        QTest::qWait(500);
+        banners->banner(title, text, std::nullopt);
+        QPointer<Banner> second = banners->currentBanner();
+        QTest::qWait(700); // past the first one's second
+        QVERIFY(!first && second && second->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!second, 2000);
+    }
+
+    void liveCaptureTakesWhatWasPlayed()
+    {
+        const QByteArray played = SpeechFixture::microphonePcm(QDir::homePath());
+        std::vector<float> samples;
+        for (qsizetype i = 0; i + 1 < played.size(); i += 2)
+            samples.push_back(qFromLittleEndian<qint16>(played.constData() + i) / 32768.0f);
+        const QString mic = qEnvironmentVariable("TALVANE_MIC_FIFO"); // faster than a speaker: wait as long as one
+        const auto play = [&] { TestSupport::writeFile(mic, played), QTest::qWait(samples.size() / 16 + 500); };
+        AudioRecorder recorder;
+        for (int i = 0; i < 2; ++i)
+            recorder.start(), play(); // a restart ends the running recording and forgets its take
+        const Take take = recorder.stop();
+        QVERIFY(samples.size() > 16000 && take.samples.size() == samples.size());
+        const float gain = std::min(0.95f / AudioRecorder::peakOf(samples), 25.0f);
+        for (size_t i = 0; i < samples.size(); i += 997)
+            QVERIFY(std::fabs(take.samples[i] - samples[i] * gain) < 1e-4f);
+        recorder.start(), play();
+        recorder.clearSamples(); // a cancelled dictation
+        QCOMPARE(recorder.stop().kind, Take::Kind::empty);
+    }
+};
+
+TALVANE_GUI_TEST_MAIN(DesktopTest)
+#include "DesktopTest.moc"

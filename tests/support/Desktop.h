@@ -1,0 +1,52 @@
+#pragma once
+
+#include "TestSupport.h"
+
+#include <QImage>
+#include <QProcess>
+
+// The desktop session's programs that desktop tests work with. The event loop keeps running while they work,
+// because this process may own the clipboard they read.
+namespace Desktop {
+
+// The output of `program` when it exits with 0 within 20 s.
+std::optional<QByteArray> run(const QString &program, const QStringList &arguments);
+// xdotool's output, trimmed; fails the test when xdotool fails.
+QString xdotool(const QStringList &arguments);
+bool waitForActive(qint64 pid);
+QRect geometry(quint64 window);
+
+// The composited screen as the user sees it, kept as <build>/artifacts/<artifact>.png when named.
+QImage screenshot(const QString &artifact = {});
+
+// Another program copies `types` and stays to serve them until someone else copies: xclip for one type (it hands
+// large contents over in parts), else the X peer, which never delivers a type without bytes.
+using Types = QList<std::pair<QString, std::optional<QByteArray>>>;
+void copy(const Types &types);
+void emptyClipboard();
+// What the clipboard holds as `type`; absent when it holds nothing or not that type.
+inline std::optional<QByteArray> paste(const QString &type = QStringLiteral("UTF8_STRING"))
+{
+    return run(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-o"});
+}
+QStringList clipboardTargets();
+
+// A program started for the test, killed when the object goes.
+struct Program
+{
+    ~Program() { process.kill(), process.waitForFinished(5000); }
+    QString received() const { return QString::fromUtf8(TestSupport::readFile(output)); }
+    void activate() const { xdotool({"windowactivate", "--sync", QString::number(window)}); }
+
+    QProcess process;
+    QString answer;     // the X peer's first line: "ready", or "taken" for a key another client holds
+    QString output;     // where a target window writes what reached it
+    quint64 window = 0; // a target window's X window, active when started
+};
+// The X peer in one of its modes, once it has answered; a Qt text field; xterm running a raw `cat` (Ctrl+Shift+V
+// pastes the clipboard there, as in other terminal emulators). The windows have come to the front.
+std::unique_ptr<Program> startPeer(const QStringList &arguments);
+std::unique_ptr<Program> startTextField();
+std::unique_ptr<Program> startTerminal();
+
+} // namespace Desktop
