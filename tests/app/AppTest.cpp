@@ -230,16 +230,6 @@ private Q_SLOTS:
         QVERIFY(brightest(rig.app->statusLine) < brightest(rig.app->toggleItem) * 3 / 4);
     }
 
-    void temporaryPlaces()
-    {
-        for (const char *path : {"/usr/bin/talvane", "/home/u/.local/bin/talvane"})
-            QVERIFY(!TalvaneApp::runsFromTemporaryPlace(path));
-        for (const char *path : {"/tmp/talvane/talvane", "/tmp/.mount_Talvan1a2b/usr/bin/talvane",
-                                 "/Volumes/Talvane/Talvane.app/Contents/MacOS/Talvane",
-                                 "/private/var/folders/x/AppTranslocation/y/Talvane"})
-            QVERIFY(TalvaneApp::runsFromTemporaryPlace(path));
-    }
-
     void levelBars()
     {
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();

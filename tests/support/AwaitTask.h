@@ -11,28 +11,22 @@
 
 namespace TestSupport {
 
-struct Nothing
-{
-};
-
-// How a task ended: its value, or the exception it threw.
+// How a task ended: its value (true for a void task), or the exception it threw.
 template <class T> struct Outcome
 {
-    std::optional<std::conditional_t<std::is_void_v<T>, Nothing, T>> value;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::exception_ptr error;
-
     // The thrown exception as `E`; empty when it was something else, or nothing.
     template <class E> std::optional<E> errorAs() const
     {
-        if (!error)
-            return std::nullopt;
         try {
-            std::rethrow_exception(error);
+            if (error)
+                std::rethrow_exception(error);
         } catch (const E &e) {
             return e;
         } catch (...) {
-            return std::nullopt;
         }
+        return std::nullopt;
     }
 };
 
@@ -41,15 +35,15 @@ template <class T> struct Outcome
 template <class T> Outcome<T> await(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::minutes(2))
 {
     Outcome<T> outcome;
-    bool finished = false;
     QEventLoop loop;
+    bool finished = false;
     auto body = [&]() -> QCoro::Task<> {
         try {
             if constexpr (std::is_void_v<T>) {
                 co_await task;
-                outcome.value.emplace();
+                outcome.value = true;
             } else {
-                outcome.value.emplace(co_await task);
+                outcome.value = co_await task;
             }
         } catch (...) {
             outcome.error = std::current_exception();
@@ -58,10 +52,9 @@ template <class T> Outcome<T> await(QCoro::Task<T> task, std::chrono::millisecon
         loop.quit();
     };
     auto running = body();
-    if (!finished) {
-        QTimer::singleShot(limit, &loop, [] { qFatal("a task under test did not finish in time"); });
+    QTimer::singleShot(limit, &loop, [] { qFatal("a task under test did not finish in time"); });
+    if (!finished)
         loop.exec();
-    }
     return outcome;
 }
 

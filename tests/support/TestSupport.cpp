@@ -4,8 +4,8 @@
 #include "platform/Paths.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace TestSupport {
@@ -33,9 +33,7 @@ QStringList logLines()
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

@@ -21,20 +21,9 @@ void writeFile(const QString &path, const QByteArray &bytes);
 
 } // namespace TestSupport
 
-#define TALVANE_TEST_MAIN(TestClass)                                                                                   \
-    int main(int argc, char **argv)                                                                                    \
-    {                                                                                                                  \
-        TestSupport::isolateHome();                                                                                    \
-        QCoreApplication app(argc, argv);                                                                              \
-        TestClass test;                                                                                                \
-        return QTest::qExec(&test, argc, argv);                                                                        \
-    }
-
-#define TALVANE_GUI_TEST_MAIN(TestClass)                                                                               \
-    int main(int argc, char **argv)                                                                                    \
-    {                                                                                                                  \
-        TestSupport::isolateHome();                                                                                    \
-        QApplication app(argc, argv);                                                                                  \
-        TestClass test;                                                                                                \
-        return QTest::qExec(&test, argc, argv);                                                                        \
-    }
+// clang-format off
+#define TALVANE_MAIN(Application, TestClass) \
+    int main(int argc, char **argv) { TestSupport::isolateHome(); Application app(argc, argv); TestClass test; return QTest::qExec(&test, argc, argv); }
+// clang-format on
+#define TALVANE_TEST_MAIN(TestClass) TALVANE_MAIN(QCoreApplication, TestClass)
+#define TALVANE_GUI_TEST_MAIN(TestClass) TALVANE_MAIN(QApplication, TestClass)
