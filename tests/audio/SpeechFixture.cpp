@@ -1,11 +1,6 @@
 #include "SpeechFixture.h"
 
-#include <QFile>
 #include <QProcess>
-#include <QTest>
-
-#include <algorithm>
-#include <cmath>
 
 namespace SpeechFixture {
 
@@ -33,12 +28,9 @@ bool convert(const QString &source, const QString &target, const QStringList &op
 
 QByteArray microphonePcm(const QString &folder)
 {
-    const QString wav = folder + QStringLiteral("/phrase.wav");
-    const QString raw = folder + QStringLiteral("/phrase.raw");
-    if (!speak(wav) || !convert(wav, raw, {"-t", "raw", "-r", "16000", "-c", "1", "-e", "signed", "-b", "16"}))
-        return {};
-    QFile file(raw);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString wav = folder + "/phrase.wav", raw = folder + "/phrase.raw";
+    const QStringList pcm{"-t", "raw", "-r", "16000", "-c", "1", "-e", "signed", "-b", "16"};
+    return speak(wav) && convert(wav, raw, pcm) ? TestSupport::readFile(raw) : QByteArray();
 }
 
 } // namespace SpeechFixture

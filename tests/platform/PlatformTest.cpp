@@ -7,7 +7,6 @@
 #include "platform/Settings.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,7 +25,6 @@ class PlatformTest : public QObject
 
     enum { used, migrated, keptAside }; // what becomes of a settings file
     std::optional<QTemporaryDir> tmp;
-    QString at(const QString &name) const { return tmp->filePath(name); }
     static QByteArray contents(const QString &file) { return QFile::exists(file) ? readFile(file) : "(none)"; }
 
 private Q_SLOTS:
@@ -42,10 +40,8 @@ private Q_SLOTS:
         QTest::addColumn<LogFiles>("files"); // talvane.log and .old.log before, then what they begin with after
         const QByteArray h = Log::header, head = h + '\n', earlier = head + "earlier\n";
         const QByteArray full = head + QByteArray(Log::rotateAbove - head.size() - 1, 'x') + '\n';
-        const auto dropped = [&](const QByteArray &old) { return LogFiles{old, old, head, "(none)"}; };
         const auto kept = [](const QByteArray &ours) { return LogFiles{ours, ours, ours, ours}; };
-        QTest::newRow("empty") << dropped("");
-        QTest::newRow("header with more text") << dropped(h + " and more\n");
+        QTest::newRow("header with more text") << LogFiles{h + " and more\n", h + " and more\n", head, "(none)"};
         QTest::newRow("header then crlf") << kept(h + "\r\nentry\r\n");
         QTest::newRow("header then line separator") << kept(h + "\u2028rest");
         QTest::newRow("header only, no line break") << kept(h);
@@ -56,25 +52,18 @@ private Q_SLOTS:
     {
         QFETCH(LogFiles, files);
         const auto &[log, old, logStart, oldAfter] = files;
-        writeFile(at("talvane.log"), log);
-        writeFile(at("talvane.old.log"), old);
+        writeFile(tmp->filePath("talvane.log"), log);
+        writeFile(tmp->filePath("talvane.old.log"), old);
         Log::Writer(tmp->path().toStdString()).write("INFO", "one call,\r\none line");
-        const QByteArray now = readFile(at("talvane.log"));
+        const QByteArray now = readFile(tmp->filePath("talvane.log"));
         QVERIFY2(now.startsWith(logStart) && now.endsWith("[INFO] one call,  one line\n"), now.right(99).constData());
-        QCOMPARE(contents(at("talvane.old.log")), oldAfter);
+        QCOMPARE(contents(tmp->filePath("talvane.old.log")), oldAfter);
     }
 
-    void unwritableFolders()
+    void threadsAndProcessesKeepLinesWhole() // and an unwritable folder loses lines without blocking or throwing
     {
-        Log::Writer(at("missing/folder").toStdString()).write("ERROR", "lost"); // returns: nothing blocks or throws
-        QVERIFY(!QFile::exists(at("missing")));
-        writeFile(at("blocker"), "a file, not a folder");
-        QVERIFY_THROWS_EXCEPTION(Autostart::Error, Autostart::set(true, at("blocker/autostart"), "/usr/bin/talvane"));
-        QVERIFY(!Autostart::executable()); // run from the build tree, which the next build replaces: not offered
-    }
-
-    void threadsAndProcessesKeepLinesWhole()
-    {
+        Log::Writer(tmp->filePath("missing/folder").toStdString()).write("ERROR", "lost");
+        QVERIFY(!QFile::exists(tmp->filePath("missing")));
         const pid_t other = fork(); // another process writing the same log, with one thread
         {
             Log::Writer writer(tmp->path().toStdString());
@@ -88,7 +77,7 @@ private Q_SLOTS:
         if (other == 0)
             _exit(0);
         QCOMPARE(waitpid(other, nullptr, 0), other);
-        const QStringList lines = QString(readFile(at("talvane.log"))).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = QString(readFile(tmp->filePath("talvane.log"))).split('\n', Qt::SkipEmptyParts);
         static const QRegularExpression shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\] (\w+) line (\d+)$)");
         QMap<QString, int> next; // each writer's lines whole, all there and in order; the header once, first
         for (const QString &line : lines.mid(1)) // a line out of shape counts for a writer named ""
@@ -101,8 +90,7 @@ private Q_SLOTS:
         QTest::addColumn<SettingsFile>("file"); // settings.json (null: none); what is read; what becomes of the file
         // clang-format off
         QTest::newRow("no file") << SettingsFile{{}, {}, used};
-        QTest::newRow("nulls") << SettingsFile{R"({"Prompt":null,"AutoPaste":null})", {}, used};
-        QTest::newRow("model not in catalogue, unknown key") << SettingsFile{R"({"Model":"mine","Theme":0})", {"mine"}, used};
+        QTest::newRow("own model, unknown key, nulls") << SettingsFile{R"({"Model":"mine","Theme":0,"Prompt":null,"AutoPaste":null})", {"mine"}, used};
         QTest::newRow("old version") << SettingsFile{R"({"Model":"small","Engine":"server","ServerKey":"secret-token"})", {"small"}, migrated};
         QTest::newRow("invalid json") << SettingsFile{"{\"Model\": ", {}, keptAside};
         QTest::newRow("AutoPaste as string") << SettingsFile{R"({"Model":"small","AutoPaste":"yes"})", {}, keptAside};
@@ -125,35 +113,31 @@ private Q_SLOTS:
         QCOMPARE(!logLines().mid(mark).filter("[ERROR]").filter(Settings::path()).isEmpty(), outcome == keptAside);
         QVERIFY(!logLines().mid(mark).join('\n').contains("secret-token"));
         QCOMPARE(readFile(Settings::path()) == json, outcome != migrated);
-        // The first change made in the menu keeps a hand edit with a slip in it beside the new file.
         const Settings changed("base", "«мир» \\ / \"tab\"\t\nline 😀", "ru", "/my models", false, false, Engine::cloud);
-        changed.save();
+        changed.save(); // the first change made in the menu keeps a hand edit with a slip in it beside the new file
         QCOMPARE(contents(Settings::path() + ".bad"), outcome == keptAside ? json : "(none)");
         QCOMPARE(Settings::load(), changed);
         QVERIFY(!QString(readFile(Settings::path())).contains(QRegularExpression("Theme|ServerKey")));
     }
 
-    void autostartRoundTrip_data()
+    void autostart() // awkward paths round-trip in both formats; a folder that cannot be made; the build tree
     {
-        QTest::addColumn<QString>("exe");
-        for (const char *exe : {"/home/user/My Apps/talvane", "/opt/100%/tal\"vane$x`y\\z", "/home/юзер/talvane",
-                                "/a/b&c;d/<e>/talvane", "/home/user/My\u00a0Apps/talvane", "/tmp/a\rb/talvane"})
-            QTest::newRow(exe) << QString(exe);
-    }
-    void autostartRoundTrip() // in both formats
-    {
-        QFETCH(QString, exe);
-        for (const Autostart::Format *format : {&Autostart::xdgEntry(), &Autostart::launchAgent()}) {
-            const QString folder = at("autostart"), file = folder + '/' + format->fileName;
-            Autostart::set(true, folder, "/opt/talvane", *format); // a copy elsewhere; creates the folder
-            QVERIFY(!Autostart::isOn(folder, exe, *format));
-            Autostart::set(true, folder, exe, *format);
-            QVERIFY(Autostart::isOn(folder, exe, *format) && !Autostart::isOn(folder, std::nullopt, *format));
-            QVERIFY(format != &Autostart::xdgEntry() || std::system(qPrintable("desktop-file-validate " + file)) == 0);
-            Autostart::set(true, folder, std::nullopt, *format); // nothing to start: removed
-            Autostart::set(false, folder, exe, *format);         // off when it is off already
-            QVERIFY(!QFile::exists(file));
-        }
+        for (const QString exe : {"/home/user/My Apps/talvane", "/opt/100%/tal\"vane$x`y\\z", "/home/юзер/talvane",
+                                  "/a/b&c;d/<e>/talvane", "/home/user/My\u00a0Apps/talvane", "/tmp/a\rb/talvane"})
+            for (const Autostart::Format *fmt : {&Autostart::xdgEntry(), &Autostart::launchAgent()}) {
+                const QString folder = tmp->filePath("autostart"), file = folder + '/' + fmt->fileName;
+                Autostart::set(true, folder, "/opt/talvane", *fmt); // a copy elsewhere; creates the folder
+                QVERIFY2(!Autostart::isOn(folder, exe, *fmt), qPrintable(exe));
+                Autostart::set(true, folder, exe, *fmt);
+                QVERIFY2(Autostart::isOn(folder, exe, *fmt) && !Autostart::isOn(folder, {}, *fmt), qPrintable(exe));
+                QVERIFY(fmt == &Autostart::launchAgent() || !std::system(qPrintable("desktop-file-validate " + file)));
+                Autostart::set(true, folder, std::nullopt, *fmt); // nothing to start: removed
+                Autostart::set(false, folder, exe, *fmt);         // off when it is off already
+                QVERIFY(!QFile::exists(file));
+            }
+        writeFile(tmp->filePath("blocker"), "a file, not a folder");
+        QVERIFY_THROWS_EXCEPTION(Autostart::Error, Autostart::set(true, tmp->filePath("blocker/a"), "/bin/talvane"));
+        QVERIFY(!Autostart::executable()); // run from the build tree, which the next build replaces: not offered
     }
 
     void cloudKeyFiles_data()
