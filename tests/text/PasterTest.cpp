@@ -8,8 +8,6 @@
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
-Q_DECLARE_METATYPE(std::optional<RunningApp>)
-
 namespace {
 
 const RunningApp editor{1001, QStringLiteral("Kate"), 11};
@@ -68,25 +66,19 @@ private Q_SLOTS:
         QCOMPARE(rig.clipboard.items, text("before"));
     }
 
-    void restoreDelayGrowsWithTheText_data()
-    {
-        QTest::addColumn<QString>("dictated");
-        QTest::addColumn<int>("delay");
-        QTest::newRow("empty") << QString() << 1000;
-        QTest::newRow("5000 characters, the cap") << QString(5000, QChar(0x0436)) << 6000;
-        // "й" as и + combining breve, and a family emoji: one character each, as the user sees them.
-        QTest::newRow("grapheme clusters") << QStringLiteral("и\u0306 👨‍👩‍👧") << 1003;
-    }
     void restoreDelayGrowsWithTheText()
     {
-        QFETCH(QString, dictated);
-        QFETCH(int, delay);
-        Rig rig;
-        QCOMPARE(rig.paste(dictated), PasteResult::pasted);
-        rig.clock.advance(milliseconds(delay - 1));
-        QCOMPARE(rig.clipboard.text(), dictated);
-        rig.clock.advance(1ms);
-        QCOMPARE(rig.clipboard.text(), QStringLiteral("before"));
+        // "й" as и + combining breve, and a family emoji: one character each, as the user sees them.
+        for (const auto &[dictated, delay] : {std::pair{QString(), 1000},
+                                              {QString(5000, QChar(0x0436)), 6000},
+                                              {QStringLiteral("и\u0306 👨‍👩‍👧"), 1003}}) {
+            Rig rig;
+            QCOMPARE(rig.paste(dictated), PasteResult::pasted);
+            rig.clock.advance(milliseconds(delay - 1));
+            QCOMPARE(rig.clipboard.text(), dictated);
+            rig.clock.advance(1ms);
+            QCOMPARE(rig.clipboard.text(), QStringLiteral("before"));
+        }
     }
 
     void restores_data()
@@ -130,25 +122,20 @@ private Q_SLOTS:
         QCOMPARE(rig.clipboard.items, text("copied meanwhile"));
     }
 
-    void twoDictationsRestoreWhatWasThereBeforeTheFirst_data()
-    {
-        QTest::addColumn<bool>("copyBetween");
-        QTest::newRow("nothing copied between") << false;
-        QTest::newRow("a copy between") << true;
-    }
     void twoDictationsRestoreWhatWasThereBeforeTheFirst()
     {
-        QFETCH(bool, copyBetween);
-        Rig rig;
-        QCOMPARE(rig.paste(QStringLiteral("first")), PasteResult::pasted);
-        rig.clock.advance(300ms);
-        if (copyBetween)
-            rig.clipboard.copyFromElsewhere(text("between"));
-        QCOMPARE(rig.paste(QStringLiteral("second")), PasteResult::pasted);
-        rig.clock.advance(800ms); // the first restore's time: it was superseded
-        QCOMPARE(rig.clipboard.text(), QStringLiteral("second"));
-        rig.passRestoreDelay();
-        QCOMPARE(rig.clipboard.items, text(copyBetween ? "between" : "before"));
+        for (bool copyBetween : {false, true}) {
+            Rig rig;
+            QCOMPARE(rig.paste(QStringLiteral("first")), PasteResult::pasted);
+            rig.clock.advance(300ms);
+            if (copyBetween)
+                rig.clipboard.copyFromElsewhere(text("between"));
+            QCOMPARE(rig.paste(QStringLiteral("second")), PasteResult::pasted);
+            rig.clock.advance(800ms); // the first restore's time: it was superseded
+            QCOMPARE(rig.clipboard.text(), QStringLiteral("second"));
+            rig.passRestoreDelay();
+            QCOMPARE(rig.clipboard.items, text(copyBetween ? "between" : "before"));
+        }
     }
 
     void withoutAutomaticPastingTheTextStays()
@@ -177,50 +164,34 @@ private Q_SLOTS:
         QCOMPARE(rig.clipboard.changeCount(), 1);
     }
 
-    void anUnavailableTargetLeavesTheClipboardAlone_data()
-    {
-        QTest::addColumn<std::optional<RunningApp>>("target");
-        QTest::addColumn<bool>("terminated");
-        QTest::addColumn<bool>("activationWorks");
-        // clang-format off
-        QTest::newRow("no target") << std::optional<RunningApp>() << false << true;
-        QTest::newRow("target exited") << std::optional(browser) << true << true;
-        QTest::newRow("this program") << std::optional(RunningApp{4242, "Talvane", 3}) << false << true;
-        QTest::newRow("refocus fails") << std::optional(browser) << false << false;
-        // clang-format on
-    }
     void anUnavailableTargetLeavesTheClipboardAlone()
     {
-        QFETCH(std::optional<RunningApp>, target);
-        QFETCH(bool, terminated);
-        QFETCH(bool, activationWorks);
-        Rig rig;
-        rig.workspace.activationWorks = activationWorks;
-        if (terminated)
-            rig.workspace.terminated.insert(target->pid);
-        QCOMPARE(rig.paste(QStringLiteral("dictated"), target), PasteResult::failed);
-        QCOMPARE(rig.clipboard.changeCount(), 1);
-        QVERIFY(rig.keys.pastes.empty());
+        // no target, target exited, this program, refocus fails
+        // clang-format off
+        for (const auto &[target, terminated, activationWorks] : {std::tuple{std::optional<RunningApp>(), false, true}, {browser, true, true}, {RunningApp{4242, "Talvane", 3}, false, true}, {browser, false, false}}) {
+            // clang-format on
+            Rig rig;
+            rig.workspace.activationWorks = activationWorks;
+            if (terminated)
+                rig.workspace.terminated.insert(target->pid);
+            QCOMPARE(rig.paste(QStringLiteral("dictated"), target), PasteResult::failed);
+            QCOMPARE(rig.clipboard.changeCount(), 1);
+            QVERIFY(rig.keys.pastes.empty());
+        }
     }
 
-    void reactivatesATargetThatLostTheFocus_data()
-    {
-        QTest::addColumn<RunningApp>("front");
-        QTest::addColumn<RunningApp>("target");
-        QTest::newRow("with a class") << editor << browser;
-        QTest::newRow("without a class") << editor << RunningApp{1003, {}, 13};
-        // Windows that do not tell their process are told apart by the window itself.
-        QTest::newRow("without process ids") << RunningApp{0, "Xeyes", 15} << RunningApp{0, "Xclock", 14};
-    }
     void reactivatesATargetThatLostTheFocus()
     {
-        QFETCH(RunningApp, front);
-        QFETCH(RunningApp, target);
-        Rig rig;
-        rig.workspace.front = front;
-        QCOMPARE(rig.paste(QStringLiteral("dictated"), target), PasteResult::pasted);
-        QCOMPARE(rig.workspace.activations.at(0).window, target.window);
-        QCOMPARE(rig.keys.pastes.at(0).window, target.window);
+        // Windows that do not tell their process are told apart by the window itself.
+        // clang-format off
+        for (const auto &[front, target] : {std::pair{editor, browser}, {editor, RunningApp{1003, {}, 13}}, {RunningApp{0, "Xeyes", 15}, RunningApp{0, "Xclock", 14}}}) {
+            // clang-format on
+            Rig rig;
+            rig.workspace.front = front;
+            QCOMPARE(rig.paste(QStringLiteral("dictated"), target), PasteResult::pasted);
+            QCOMPARE(rig.workspace.activations.at(0).window, target.window);
+            QCOMPARE(rig.keys.pastes.at(0).window, target.window);
+        }
     }
 
     void aFailedWriteGivesTheClipboardBackAtOnce()
