@@ -17,6 +17,10 @@ using RemoteTranscriber::transcribe;
 using TestSupport::await;
 using Framing = HttpServer::Response::Framing;
 using Response = HttpServer::Response;
+using Upload = std::tuple<Response, QString, QString, QString, QByteArrayList>;
+using Download = std::tuple<QList<Response>, QString, QByteArray, QString>;
+Q_DECLARE_METATYPE(Upload)
+Q_DECLARE_METATYPE(Download)
 
 const QString key = u"sk-test-SECRET-7f3a9c2e"_qs, prompt = u"ПодсказкаСекрет, Kubernetes"_qs;
 // Every upload carries these samples, awkward ones included; they must arrive as this WAV.
@@ -35,12 +39,8 @@ class CloudTest : public QObject
     qsizetype logged = 0; // log lines before the case
     QStringList secrets;  // what the case must not write to the log
 
-    static Response reply(int status, const QByteArray &body) { return Response::text(status, body); }
+    static Response reply(int status, const QByteArray &body) { return {status, {}, body}; }
     static QByteArray error(const QByteArray &text) { return "{\"error\":{\"message\":\"" + text + "\"}}"; }
-    static Response file(qint64 size, int status = 200, Framing framing = {}, qint64 cut = -1, bool reset = false)
-    {
-        return {status, {}, {}, size, framing, cut, reset};
-    }
     QString outcomeOf(QCoro::Task<QString> task) // its text (which must stay out of the log), or how it failed
     {
         const auto outcome = await(std::move(task));
@@ -64,7 +64,7 @@ private Q_SLOTS:
     {
         server.script.clear();
         logged = TestSupport::logLines().size();
-        secrets = {key, u"ПодсказкаСекрет"_qs, u"Термины"_qs, u"pa55word"_qs, u"t0ken"_qs};
+        secrets = {key, u"ПодсказкаСекрет"_qs, u"pa55word"_qs, u"t0ken"_qs};
         QVERIFY(QDir(folder.path()).removeRecursively() && QDir().mkpath(folder.filePath("models")));
     }
 
@@ -77,22 +77,15 @@ private Q_SLOTS:
 
     void recognition_data()
     {
-        QTest::addColumn<Response>("answer");
-        QTest::addColumn<QString>("outcome"); // the text, or the error with its message
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("hint");
-        QTest::addColumn<QByteArrayList>("fields"); // sent after the model and the response format
-        const auto row = [](const char *tag, Response answer, QString outcome, QString language = "auto",
-                            QString hint = prompt, QByteArrayList fields = {"prompt", prompt.toUtf8()}) {
-            QTest::newRow(tag) << answer << outcome << language << hint << fields;
-        };
+        QTest::addColumn<Upload>("row"); // answer, outcome (text or error), language, hint, fields after the format
         const QString topUp = u"HTTP 402: Пополните баланс Nimbrel"_qs, other = u"HTTP 402: Облако отказало: "_qs;
         const QString limit = u"HTTP 402: Месячный лимит облака для этого устройства исчерпан"_qs;
         const QString closed = u"network: сервер закрыл соединение"_qs, nimbrel = u" Nimbrel Cloud ответил HTTP "_qs;
+        // clang-format off
+        const auto row = [](const char *tag, Response answer, QString outcome, QString lang = "auto", QString hint = prompt,
+                            QByteArrayList sent = {"prompt", prompt.toUtf8()}) { QTest::newRow(tag) << Upload{answer, outcome, lang, hint, sent}; };
         row("auto, blank prompt", reply(200, "ok"), "ok", "auto", " \t\n  ", {});
-        row("ru, padded prompt", reply(200, "ok"), "ok", "ru", "  Термины  ", {"language", "ru", "prompt", "Термины"});
-        row("inner line breaks", reply(200, "ok"), "ok", "auto", "\nа\r\n\"б\"\n", {"prompt", "а\r\n\"б\""});
-        row("AUTO is not auto", reply(200, "ok"), "ok", "AUTO", {}, {"language", "AUTO"});
+        row("AUTO is not auto, inner line breaks", reply(200, "ok"), "ok", "AUTO", "\nа\r\n\"б\"\n", {"language", "AUTO", "prompt", "а\r\n\"б\""});
         row("JSON text on lines", reply(200, R"({"text":"Привет\nмир "})"), "Привет мир");
         row("204 without body", reply(204, ""), "");
         row("text not a string", reply(200, R"({"text":5})"), R"({"text":5})");
@@ -100,37 +93,29 @@ private Q_SLOTS:
         row("slow chunked drip", Response{.body = "да", .framing = Framing::chunked, .dripMs = 9}, "да");
         row("401", reply(401, ""), "HTTP 401: облако не приняло ключ устройства — проверьте подписку");
         row("402, chunked", Response{402, {}, error("ExceededTokenBudget"), -1, Framing::chunked}, limit);
-        row("502 long HTML", reply(502, "<html>" + QByteArray(1000, 'x')), "HTTP 502:" + nimbrel + "502");
         row("400 echoing secrets", reply(400, error((key + prompt).toUtf8())), "HTTP 400: …" + prompt);
         row("402 key= lower case", reply(402, error("over for key=ab12")), limit);
         row("402 Key over", reply(402, error("Key over budget")), limit);
-        row("402 Keyover", reply(402, error("Keyover budget")), other + "Keyover budget");
-        row("402 monkey= is no Key=", reply(402, error("monkey=1")), other + "monkey=1");
+        row("402 Keyover, monkey= are no Key", reply(402, error("Keyover monkey=1")), other + "Keyover monkey=1");
         row("402 Лимит Ключа", reply(402, error("Лимит Ключа исчерпан")), limit);
         row("402 БАЛАНС", reply(402, error("На БАЛАНСЕ пусто")), topUp);
         row("402 Недостаточно средств", reply(402, error("Недостаточно средств")), topUp);
         row("402 ExceededBudget", reply(402, error("ExceededBudget: User=42")), topUp);
         row("402 key limit wins over balance", reply(402, error("баланс, лимит ключа")), limit);
-        row("402 error is text", reply(402, R"({"error":"баланс"})"), topUp);
         row("402 blank message", reply(402, error(" ")), topUp);
-        row("500 empty message", reply(500, error("")), "HTTP 500:" + nimbrel + "500");
-        row("503 invalid UTF-8", reply(503, "\xc3\x28"), "HTTP 503:" + nimbrel + "503");
+        row("429 empty message", reply(429, error("")), "HTTP 429: сервер перегружен — повторите через минуту");
         row("fewer bytes than announced", Response{.body = R"({"text":"cut")", .cutAfter = 9}, closed);
-        row("closed mid-body", file(1 << 20, 200, {}, 100'000), closed);
-        row("reset mid-body", file(1 << 20, 200, {}, 100'000, true), closed);
-        row("reset in a refusal", file(1 << 20, 402, {}, 100'000, true), closed);
-        row("reset in another refusal", file(1 << 20, 500, {}, 10'000, true), closed);
-        row("100 MB answer", file(100 << 20), "error: Nimbrel Cloud прислал слишком длинный ответ");
-        row("100 MB refusal", file(100 << 20, 502, Framing::chunked), "HTTP 502:" + nimbrel + "502");
+        row("reset mid-body", Response{.generatedSize = 1 << 20, .cutAfter = 100'000, .reset = true}, closed);
+        row("reset in a refusal", Response{.status = 402, .generatedSize = 1 << 20, .cutAfter = 100'000, .reset = true}, closed);
+        row("100 MB answer", Response{.generatedSize = 100 << 20}, "error: Nimbrel Cloud прислал слишком длинный ответ");
+        row("100 MB refusal", Response{.status = 502, .generatedSize = 100 << 20, .framing = Framing::chunked}, "HTTP 502:" + nimbrel + "502");
+        // clang-format on
     }
 
     void recognition()
     {
-        QFETCH(Response, answer);
-        QFETCH(QString, outcome);
-        QFETCH(QString, language);
-        QFETCH(QString, hint);
-        QFETCH(QByteArrayList, fields);
+        QFETCH(Upload, row);
+        auto [answer, outcome, language, hint, fields] = row;
         QCOMPARE(recognise(answer, language, hint), outcome);
         const HttpServer::Request &sent = server.requests.last();
         const QByteArray boundary = sent.headers.value("content-type").mid(30); // "multipart/form-data; boundary="
@@ -161,41 +146,31 @@ private Q_SLOTS:
 
     void download_data()
     {
-        QTest::addColumn<QList<Response>>("answers");
-        QTest::addColumn<QString>("failure"); // a pattern for the error; empty: the download succeeds
-        QTest::addColumn<QByteArray>("old");  // a file already at the destination
-        QTest::addColumn<QString>("to");
-        const auto row = [](const QString &tag, QList<Response> answers, QString failure, QByteArray old = {},
-                            QString to = "models/m.bin") {
-            QTest::newRow(qPrintable(tag)) << answers << failure << old << to;
-        };
-        const Response moved{302, {{"Location", "/cdn/m.bin"}}};
-        row("known size", {file(3'000'000)}, {});
-        row("chunked, size unknown", {file(2'500'000, 200, Framing::chunked)}, {});
+        QTest::addColumn<Download>("row"); // answers, failure pattern (empty: success), old model, destination
+        const QString cut = u"^(сервер закрыл соединение|загрузка оборвалась)"_qs, at = folder.path();
+        const Response file{.generatedSize = 1}, moved{302, {{"Location", "/cdn/m.bin"}}};
+        // clang-format off
+        const auto row = [](const QString &tag, QList<Response> answers, QString failure, QByteArray old = {}, QString to = "models/m.bin") {
+            QTest::newRow(qPrintable(tag)) << Download{answers, failure, old, to}; };
+        row("redirected, replaces a truncated model", {moved, Response{.generatedSize = 3'000'000}}, {}, "lmgg\x01");
+        row("chunked, size unknown", {Response{.generatedSize = 2'500'000, .framing = Framing::chunked}}, {});
         row("slow drip, every percent", {Response{.generatedSize = 200, .dripMs = 3}}, {});
-        row("replaces a truncated model", {file(1'000'000)}, {}, "lmgg\x01");
-        row("redirected", {moved, file(500'000)}, {});
-        const QString cut = u"^(сервер закрыл соединение|загрузка оборвалась)"_qs;
         for (const QByteArray &old : {QByteArray(), QByteArray("an older model")}) {
             const QString kept = old.isEmpty() ? QString() : u", old model kept"_qs;
             row("404 HTML" + kept, {reply(404, "<h1>" + QByteArray(5000, ' '))}, "^сервер ответил HTTP 404$", old);
-            row("403 chunked" + kept, {file(3000, 403, Framing::chunked)}, "^сервер ответил HTTP 403$", old);
-            row("closed mid-file" + kept, {file(1'000'000, 200, {}, 300'000)}, cut, old);
-            row("reset mid-file" + kept, {file(1'000'000, 200, {}, 300'000, true)}, cut, old);
+            row("reset mid-file" + kept, {Response{.generatedSize = 1'000'000, .cutAfter = 300'000, .reset = true}}, cut, old);
             row("fewer bytes than announced" + kept, {Response{.body = "short", .cutAfter = 3}}, cut, old);
         }
-        const QString at = folder.path();
-        row("read-only folder", {file(1)}, "^нет прав на запись в папку " + at + "/locked$", {}, "locked/m.bin");
-        row("missing folder", {file(1)}, "^папка " + at + "/gone не существует$", {}, "gone/m.bin");
-        row("a folder in its place", {file(1)}, "^на месте файла модели " + at + "/dir находится папка$", {}, "dir");
+        row("read-only folder", {file}, "^нет прав на запись в папку " + at + "/locked$", {}, "locked/m.bin");
+        row("missing folder", {file}, "^папка " + at + "/gone не существует$", {}, "gone/m.bin");
+        row("a folder in its place", {file}, "^на месте файла модели " + at + "/dir находится папка$", {}, "dir");
+        // clang-format on
     }
 
     void download()
     {
-        QFETCH(QList<Response>, answers);
-        QFETCH(QString, failure);
-        QFETCH(QByteArray, old);
-        QFETCH(QString, to);
+        QFETCH(Download, row);
+        const auto &[answers, failure, old, to] = row;
         const QString path = folder.filePath(to), locked = folder.filePath("locked");
         QVERIFY(QDir().mkpath(locked) && QDir().mkpath(folder.filePath("dir/inside")));
         if (!old.isEmpty())
@@ -212,9 +187,9 @@ private Q_SLOTS:
         const Response &last = answers.last();
         QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden).size(), error.isEmpty() || !old.isEmpty());
         QCOMPARE(TestSupport::readFile(path), error.isEmpty() ? HttpServer::pattern(0, last.generatedSize) : old);
-        const bool sized = last.framing == Framing::length && last.generatedSize > 0;
         if (error.isEmpty()) // each percent once, rising to 100; none when the size is unknown
-            QVERIFY(sized ? seen.size() > (last.dripMs ? 20 : 0) && seen.last() == 100 : seen.isEmpty());
+            QVERIFY(last.framing == Framing::length ? seen.size() > (last.dripMs ? 20 : 0) && seen.last() == 100
+                                                    : seen.isEmpty());
         QVERIFY(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<>()) == seen.end());
         QVERIFY(!error.isEmpty() || server.requests.last().headers.value("accept-encoding") == "identity"); // cuts show
     }
@@ -225,10 +200,8 @@ private Q_SLOTS:
         auto whisper = std::make_optional<WhisperServer>(folder.filePath("model.bin"));
         RemoteEndpoint endpoint{whisper->url("/v1/audio/transcriptions"), "Bearer " + key, "model", "Другой сервис"};
         const QString text = outcomeOf(transcribe(std::vector(48000, 0.3f), endpoint, "ru", " Т "));
-        // The synthetic model "recognises" random syllables: what counts is that the server decoded the upload.
-        const QByteArray seen = whisper->output();
-        QVERIFY2(seen.contains("dictation.wav' (48000 samples") && seen.contains("lang = ru,") && !text.contains(':'),
-                 seen);
+        const QByteArray seen = whisper->output(); // the synthetic model recognises noise; the server decoded the take
+        QVERIFY2(seen.contains("(48000 samples") && seen.contains("lang = ru,") && !text.contains(':'), seen);
         endpoint.url = whisper->url("/nothing/v1/audio/transcriptions");
         QCOMPARE(outcomeOf(transcribe(take, endpoint, "auto", {})), u"HTTP 404: Другой сервис ответил HTTP 404"_qs);
         whisper.reset();

@@ -40,20 +40,17 @@ struct HttpConnection : QObject
         if (end < 0 || request.body.size() < request.headers.value("content-length").toLongLong() || limit >= 0)
             return;
         if (server->script.empty())
-            server->enqueue(HttpServer::Response::text(500, "no scripted response"));
+            server->enqueue({500});
         response = server->script.front();
         server->script.pop_front();
         server->requests.append(request);
         const qint64 size = response.generatedSize >= 0 ? response.generatedSize : response.body.size();
         cut = response.cutAfter >= 0 && response.cutAfter < size;
         limit = cut ? response.cutAfter : size;
-        Q_EMIT server->requestReceived();
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
         for (const auto &[name, value] : response.headers)
             head += name + ": " + value + "\r\n";
-        if (response.framing != HttpServer::Response::Framing::close)
-            head +=
-                chunked() ? "Transfer-Encoding: chunked\r\n" : "Content-Length: " + QByteArray::number(size) + "\r\n";
+        head += chunked() ? "Transfer-Encoding: chunked\r\n" : "Content-Length: " + QByteArray::number(size) + "\r\n";
         socket->write(head + "Connection: close\r\n\r\n"); // its bytesWritten starts the body
     }
 
@@ -96,15 +93,10 @@ HttpServer::HttpServer(QObject *parent) : QObject(parent)
 QByteArray HttpServer::pattern(qint64 offset, qint64 size)
 {
     constexpr qint64 period = 65521; // a prime, so the pattern never lines up with buffer sizes
-    static const QByteArray table = [] {
-        QByteArray bytes;
-        for (qint64 i = 0; i < period; ++i)
-            bytes += char((i * 131 + (i >> 7) * 17 + 7) & 0xFF);
-        return bytes;
-    }();
-    QByteArray out;
-    out.reserve(size);
-    for (qint64 at = offset % period; out.size() < size; at = 0)
-        out.append(table.constData() + at, std::min(period - at, size - out.size()));
+    QByteArray out(size, Qt::Uninitialized);
+    for (qint64 at = offset % period; char &byte : out) {
+        byte = char(at * 131 + (at >> 7) * 17 + 7);
+        at = at + 1 < period ? at + 1 : 0;
+    }
     return out;
 }

@@ -11,11 +11,10 @@
 // the thread that creates it.
 class HttpServer : public QObject
 {
-    Q_OBJECT
 public:
     struct Response
     {
-        enum class Framing { length, chunked, close }; // close: the body ends with the connection
+        enum class Framing { length, chunked };
         int status = 200;
         QList<std::pair<QByteArray, QByteArray>> headers = {}; // besides the framing and Connection
         QByteArray body = {};
@@ -25,10 +24,6 @@ public:
         bool reset = false;   // …with a TCP reset rather than an orderly close
         int dripMs = 0;       // > 0: send the body a byte at a time, this long apart
 
-        static Response text(int status, const QByteArray &body, const QByteArray &type = "text/plain")
-        {
-            return {status, {{"Content-Type", type}}, body};
-        }
         void addHeader(const QByteArray &name, const QByteArray &value) { headers.append({name, value}); }
     };
 
@@ -48,9 +43,6 @@ public:
     std::deque<Response> script; // the answers no request has taken yet
     QList<Request> requests;     // every request received, in order
     int abandoned = 0;           // connections the client closed before its answer was complete
-
-Q_SIGNALS:
-    void requestReceived();
 
 private:
     QTcpServer server;

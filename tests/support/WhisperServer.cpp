@@ -19,11 +19,3 @@ WhisperServer::WhisperServer(const QString &model)
             return;
     }
 }
-
-WhisperServer::~WhisperServer()
-{
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
-    process.waitForFinished();
-}

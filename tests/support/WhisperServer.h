@@ -9,13 +9,15 @@ class WhisperServer
 {
 public:
     explicit WhisperServer(const QString &model); // returns once it answers, or failed to start
-    ~WhisperServer();
-    bool running() const { return process.state() == QProcess::Running; }
+    ~WhisperServer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
     QUrl url(const QString &path) const { return QUrl(u"http://127.0.0.1:%1%2"_qs.arg(port).arg(path)); }
-    QByteArray output() { return printed += process.readAll(); } // all it printed so far
+    QByteArray output() { return process.readAll(); } // what it printed since the last call
 
 private:
     QProcess process;
-    QByteArray printed;
     quint16 port = 0;
 };
