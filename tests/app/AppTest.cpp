@@ -159,19 +159,12 @@ private Q_SLOTS:
         QCOMPARE(Settings::load().engine, Engine::cloud);
     }
 
-    void hotKeys()
+    void takenHotKeyIsReportedAndTheMenuStillWorks()
     {
         Rig taken({}, [](Rig &r) { r.keys.taken.push_back({Qt::Key_Space, Qt::AltModifier}); });
         QCOMPARE(taken.alerts.shown, QStringList{"Alt+Пробел занят"});
         taken.app->toggleItem->trigger(); // dictation still works from the menu
         QTRY_COMPARE(taken.app->state()->state(), RecordingState::recording);
-
-        Rig rig;
-        QVERIFY(rig.keys.press(HotkeyManager::toggleId));
-        QTRY_COMPARE(rig.app->state()->state(), RecordingState::recording);
-        QVERIFY(rig.keys.press(HotkeyManager::cancelId));
-        QCOMPARE(rig.app->state()->status(), QStringLiteral("Отменено"));
-        QVERIFY(!rig.keys.registered.count(HotkeyManager::cancelId)); // Escape is free again
     }
 
     void firstRunWithoutAModelAsksAndExplains()

@@ -250,10 +250,8 @@ private Q_SLOTS:
             s.downloadError = std::make_exception_ptr(EngineError::downloadFailed(404));
         };
         // clang-format off
-        QTest::newRow("cloud with a key") << Row{cloud(), {}, {}, {cloudReady}} << false;
         QTest::newRow("cloud, key fetched") << Row{cloud([](Script &s) { s.key.clear(); }), {}, {}, {fetching, cloudReady}} << false;
         QTest::newRow("cloud, no key") << Row{cloud([](Script &s) { s.key.clear(), s.fetchSucceeds = false; }), {}, {}, {fetching, "error — Облако недоступно: Nimbrel не выдал ключ устройства"}} << false;
-        QTest::newRow("local, model already loaded") << Row{none, {}, {}, {ready}} << false;
         QTest::newRow("local, file present") << Row{local("tiny"), {}, {}, {loading, ready}} << true;
         QTest::newRow("local, load fails, download declined") << Row{local("tiny", broken), {}, {}, {loading, "error — Модель не загрузилась: не удалось загрузить x.bin"}, false, "tiny 75 МБ"} << true;
         QTest::newRow("local, download declined") << Row{local("small"), {}, {}, {loading, "error — Загрузка модели «small» отменена"}, false, "small 466 МБ"} << false;

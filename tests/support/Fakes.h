@@ -80,9 +80,8 @@ struct FakeHotkeyBackend : HotkeyBackend
 {
     std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> taken;
     std::map<int, std::pair<Qt::Key, Qt::KeyboardModifiers>> registered;
-    std::function<void(int id)> pressed;
 
-    int install(std::function<void(int id)> onPressed) override { return pressed = std::move(onPressed), 0; }
+    int install(std::function<void(int id)>) override { return 0; }
     int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) override
     {
         if (std::count(taken.begin(), taken.end(), std::pair(key, modifiers)))
@@ -90,8 +89,6 @@ struct FakeHotkeyBackend : HotkeyBackend
         return registered[id] = {key, modifiers}, 0;
     }
     void unregisterKey(int id) override { registered.erase(id); }
-    // A press of the key registered under `id`, as the platform would deliver it; false when none is.
-    bool press(int id) { return registered.count(id) && (pressed(id), true); }
 };
 
 // A monotonic clock that moves only when the test says so: sleep() suspends until advance() passes its
