@@ -6,12 +6,11 @@
 #include "platform/Log.h"
 #include "platform/Settings.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -62,21 +61,27 @@ private Q_SLOTS:
 
     void threadsAndProcessesKeepLinesWhole() // and an unwritable folder loses lines without blocking or throwing
     {
-        Log::Writer(tmp->filePath("missing/folder").toStdString()).write("ERROR", "lost");
-        QVERIFY(!QFile::exists(tmp->filePath("missing")));
-        const pid_t other = fork(); // another process writing the same log, with one thread
+        const QString child = qEnvironmentVariable("TALVANE_LOG_WRITER"); // set: this is the other process
+        QProcess other; // another process writing the same log (this case run again), with one thread
+        if (child.isEmpty()) {
+            Log::Writer(tmp->filePath("missing/folder").toStdString()).write("ERROR", "lost");
+            QVERIFY(!QFile::exists(tmp->filePath("missing")));
+            qputenv("TALVANE_LOG_WRITER", QFile::encodeName(tmp->path()));
+            other.start(QCoreApplication::applicationFilePath(), {"threadsAndProcessesKeepLinesWhole"});
+            qunsetenv("TALVANE_LOG_WRITER");
+        }
         {
-            Log::Writer writer(tmp->path().toStdString());
+            Log::Writer writer((child.isEmpty() ? tmp->path() : child).toStdString());
             std::vector<std::jthread> threads;
-            for (int t = 0; t < (other ? 4 : 1); ++t)
-                threads.emplace_back([&writer, who = other ? "thread" + std::to_string(t) : "process"] {
+            for (int t = 0; t < (child.isEmpty() ? 4 : 1); ++t)
+                threads.emplace_back([&writer, who = child.isEmpty() ? "thread" + std::to_string(t) : "process"] {
                     for (int i = 0; i < 2500; ++i)
                         writer.write("INFO", who + " line " + std::to_string(i));
                 });
         }
-        if (other == 0)
-            _exit(0);
-        QCOMPARE(waitpid(other, nullptr, 0), other);
+        if (!child.isEmpty())
+            return;
+        QVERIFY(other.waitForFinished(120000) && other.exitCode() == 0);
         const QStringList lines = QString(readFile(tmp->filePath("talvane.log"))).split('\n', Qt::SkipEmptyParts);
         static const QRegularExpression shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[INFO\] (\w+) line (\d+)$)");
         QMap<QString, int> next; // each writer's lines whole, all there and in order; the header once, first
