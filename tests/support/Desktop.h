@@ -11,8 +11,7 @@ namespace Desktop {
 
 // The output of `program` when it exits with 0 within 20 s.
 std::optional<QByteArray> run(const QString &program, const QStringList &arguments);
-// xdotool's output, trimmed; fails the test when xdotool fails.
-QString xdotool(const QStringList &arguments);
+QString xdotool(const QStringList &arguments); // its output, trimmed; fails the test when xdotool fails
 bool waitForActive(qint64 pid);
 QRect geometry(quint64 window);
 
@@ -20,16 +19,18 @@ QRect geometry(quint64 window);
 QImage screenshot(const QString &artifact = {});
 
 // Another program copies `types` and stays to serve them until someone else copies: xclip for one type (it hands
-// large contents over in parts), else the X peer, which never delivers a type without bytes.
+// large contents over in parts), else the X peer, which never delivers a type without bytes (nor any, for none).
 using Types = QList<std::pair<QString, std::optional<QByteArray>>>;
 void copy(const Types &types);
-void emptyClipboard();
 // What the clipboard holds as `type`; absent when it holds nothing or not that type.
 inline std::optional<QByteArray> paste(const QString &type = QStringLiteral("UTF8_STRING"))
 {
     return run(QStringLiteral("xclip"), {"-selection", "clipboard", "-t", type, "-o"});
 }
-QStringList clipboardTargets();
+inline QStringList clipboardTargets()
+{
+    return QString::fromUtf8(paste(QStringLiteral("TARGETS")).value_or("")).split('\n', Qt::SkipEmptyParts);
+}
 
 // A program started for the test, killed when the object goes.
 struct Program
