@@ -268,21 +268,6 @@ private Q_SLOTS:
         QCOMPARE(locator.asked, (QList<qint64>{4242, 4444}));
     }
 
-    void bannerOrigin()
-    {
-        const QRect screen(0, 24, 1280, 776); // a 24-high top panel
-        const auto at = [](int x, int y, QRect visible) {
-            return Banner::origin(QSize(320, 80), QRect(x, y, 24, 24), visible);
-        };
-        QCOMPARE(at(600, 0, screen), QPoint(452, 30));  // centred under the icon
-        QCOMPARE(at(1250, 0, screen), QPoint(952, 30)); // near an edge: 8 inside
-        QCOMPARE(at(10, 0, screen), QPoint(8, 30));
-        QCOMPARE(at(100, 0, QRect(0, 24, 300, 600)), QPoint(-28, 30)); // too narrow a screen: the right edge wins
-        QCOMPARE(at(2000, 0, QRect(1280, 24, 1920, 1056)), QPoint(1852, 30)); // on a second screen
-        QCOMPARE(at(1200, 776, QRect(0, 0, 1280, 776)), QPoint(952, 690));    // a bottom panel: above the icon
-        QCOMPARE(Banner::origin(QSize(320, 80), std::nullopt, screen), QPoint(948, 36)); // no icon: top-right corner
-    }
-
     // Text from outside (never shown as rich text) and of any length fits the banner.
     void bannerTextWrapsAndGrows()
     {
