@@ -3,11 +3,10 @@
 
 #include "app/Banner.h"
 #include "app/TalvaneApp.h"
-#include "app/WaveformOverlay.h"
+#include "app/WaveformView.h"
 #include "dictation/HotkeyManager.h"
 #include "platform/Autostart.h"
 #include "platform/Paths.h"
-#include "platform/WindowLocator.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,14 +67,6 @@ QStringList titles(QMenu *menu, bool checkedOnly = false)
             out << (a->isSeparator() ? QStringLiteral("---") : checkedOnly ? a->data().toString() : a->text());
     return out;
 }
-
-struct FakeLocator : WindowLocator
-{
-    bool composited = true;
-    mutable QList<qint64> asked;
-    std::optional<QRect> frontWindow(qint64 pid) const override { return asked.append(pid), std::nullopt; }
-    bool compositing() const override { return composited; }
-};
 
 } // namespace
 
@@ -235,37 +226,6 @@ private Q_SLOTS:
                 view.advance(0);
             QVERIFY(std::abs(view.bars()[0] - newest) < 1e-4);
         }
-    }
-
-    void screenChoice()
-    {
-        const QList<QRect> two{QRect(0, 0, 1280, 800), QRect(1280, 0, 1920, 1080)};
-        const auto choose = [&](int main, std::optional<QPoint> window, QPoint mouse) {
-            return WaveformOverlay::screenFor(two, main, window, mouse);
-        };
-        QCOMPARE(choose(0, QPoint(2000, 500), QPoint(10, 10)), 1);    // the target window's screen
-        QCOMPARE(choose(0, QPoint(600, 400), QPoint(2000, 10)), 0);   // the window wins over the mouse
-        QCOMPARE(choose(0, QPoint(-500, 400), QPoint(1500, 700)), 1); // a window off every screen: the mouse's
-        QCOMPARE(choose(0, std::nullopt, QPoint(1300, 5)), 1);        // no target: the mouse's
-        QCOMPARE(choose(1, std::nullopt, QPoint(-5, -5)), 1);         // the mouse off every screen: the main one
-        QCOMPARE(WaveformOverlay::screenFor({}, -1, QPoint(5, 5), QPoint(5, 5)), -1);
-    }
-
-    void capsuleShapeAndTarget()
-    {
-        FakeLocator &locator = *new FakeLocator;
-        WaveformOverlay overlay{std::unique_ptr<WindowLocator>(&locator)};
-        locator.composited = false; // without a compositor the capsule is cut to shape
-        overlay.show(OverlayMode::recording, 4242);
-        const QRegion mask = overlay.panel()->mask();
-        QVERIFY(mask.contains(QPoint(100, 24)) && mask.contains(QPoint(2, 24)) && !mask.contains(QPoint(1, 1)));
-        overlay.show(OverlayMode::transcribing);
-        overlay.show(OverlayMode::recording, 4343); // only a hidden capsule looks for the target
-        overlay.hide();
-        locator.composited = true;
-        overlay.show(OverlayMode::recording, 4444);
-        QVERIFY(overlay.panel()->mask().isEmpty());
-        QCOMPARE(locator.asked, (QList<qint64>{4242, 4444}));
     }
 
     // Text from outside (never shown as rich text) and of any length fits the banner.
