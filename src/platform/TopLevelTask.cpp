@@ -1,5 +1,6 @@
 #include "platform/TopLevelTask.h"
 
+#include "platform/Errors.h"
 #include "platform/Log.h"
 
 #include <QTimer>
@@ -33,7 +34,7 @@ QString describe(std::exception_ptr error)
     try {
         std::rethrow_exception(error);
     } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
+        return ::describe(e);
     } catch (...) {
         return QStringLiteral("unknown error");
     }
