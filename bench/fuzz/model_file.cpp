@@ -3,13 +3,14 @@
 #include "Fuzz.h"
 
 #include "recognition/ModelFile.h"
+#include "recognition/TranscriptionEngine.h"
 
 #include <whisper.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const QString path = Fuzz::inputFile(data, size, QStringLiteral("ggml-fuzz.bin"));
-    if (ModelFile::problem(path))
+    if (ModelFile::problem(path) || !TranscriptionEngine::loadModules())
         return 0;
     whisper_log_set([](ggml_log_level, const char *, void *) {}, nullptr);
     if (whisper_context *context =

@@ -12,7 +12,6 @@
 #include <QMediaDevices>
 #include <QTemporaryFile>
 
-#include <whisper.h>
 
 #include <cmath>
 #include <cstdio>
@@ -69,9 +68,9 @@ bool supportFolderIsWritable()
     return probe.open() && probe.write("ok", 2) == 2;
 }
 
-bool whisperIsLinked()
+bool whisperRunsHere()
 {
-    return whisper_print_system_info() != nullptr;
+    return TranscriptionEngine::loadModules();
 }
 
 } // namespace
@@ -81,7 +80,7 @@ int run()
     const Check checks[] = {
         {"audio conditioning", conditioningWorks},   {"silence guard", silenceIsRejected},
         {"noise markers", noiseMarkersAreRemoved},   {"settings file", settingsEncode},
-        {"support folder", supportFolderIsWritable}, {"whisper library", whisperIsLinked},
+        {"support folder", supportFolderIsWritable}, {"whisper library", whisperRunsHere},
     };
     int passed = 0;
     for (const Check &check : checks) {

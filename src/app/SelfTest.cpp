@@ -61,6 +61,7 @@ int run(const QStringList &arguments, const Check &check)
 
 QCoro::Task<bool> check(QString model, QString audio, QString language)
 {
+    TranscriptionEngine::loadModules();
     say(QStringLiteral("whisper: ") + QString::fromUtf8(whisper_print_system_info()));
     if (!silenceGuardHolds()) {
         say(QStringLiteral("silence guard: FAILED"));

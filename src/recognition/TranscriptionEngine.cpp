@@ -13,6 +13,7 @@
 #include <QtConcurrent>
 
 #include <unicode/regex.h>
+#include <ggml-backend.h>
 #include <whisper.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -98,6 +100,22 @@ int TranscriptionEngine::threadCountFor(int activeProcessors)
     return std::clamp(activeProcessors - 1, 1, 8);
 }
 
+bool TranscriptionEngine::loadModules()
+{
+    static std::once_flag once;
+    static bool loaded = false;
+    std::call_once(once, [] {
+        ggml_backend_load_all_from_path(TALVANE_GGML_MODULES);
+        loaded = ggml_backend_dev_by_type(GGML_BACKEND_DEVICE_TYPE_CPU) != nullptr;
+        if (loaded)
+            Log::info(QStringLiteral("whisper: ") + QString::fromUtf8(whisper_print_system_info()));
+        else
+            Log::error(QStringLiteral("No processor module of the recognition library in '%1'")
+                           .arg(QStringLiteral(TALVANE_GGML_MODULES)));
+    });
+    return loaded;
+}
+
 bool TranscriptionEngine::isLoaded() const
 {
     std::lock_guard guard(stateLock);
@@ -127,6 +145,8 @@ bool TranscriptionEngine::loadOnWorker(const QString &path, const QString &name)
         Log::error(QStringLiteral("Model file rejected: ") + *problem);
         return false;
     }
+    if (!loadModules())
+        return false;
     whisper_context *loaded = nullptr;
     try {
         loaded =

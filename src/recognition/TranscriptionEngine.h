@@ -70,6 +70,11 @@ public:
     // One processor is left to the rest of the system; at least 1, at most 8.
     static int threadCountFor(int activeProcessors);
 
+    // Loads whisper's processor modules once per process: ggml ships one per instruction-set
+    // level and keeps the best this processor runs. False (logged) when no module loads;
+    // no model can load then.
+    static bool loadModules();
+
     // The text of a result: segments judged non-speech dropped, the rest joined as bytes,
     // noise markers removed, line feeds made spaces, trimmed. Logs its decisions.
     static QString textOf(std::span<const Segment> segments);
