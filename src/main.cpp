@@ -11,7 +11,8 @@
 #include <QStringList>
 
 #include <csignal>
-#include <cstring>
+#include <cstdio>
+#include <string_view>
 #include <unistd.h>
 
 namespace {
@@ -41,26 +42,61 @@ void quitOnSignals()
     sigaction(SIGINT, &action, nullptr);
 }
 
+const char help[] = R"(Usage: talvane [OPTION]
+Dictation for the desktop: press Alt+Space in any program, speak, press it again, and
+the recognised text is pasted where you were typing. Without options, starts in the
+tray (notification area).
+
+Options:
+  --self-test MODEL AUDIO [LANGUAGE]
+                 recognise an audio file with a whisper model and print the transcript,
+                 without the tray; LANGUAGE is a code such as "ru" or "auto"
+  --selftest     run the built-in checks of this copy and print one line each
+  -h, --help     print this help and exit
+  --version      print the version and exit
+
+Files, in ~/.local/share/Talvane (or $XDG_DATA_HOME/Talvane):
+  settings.json  settings, including the hint dictionary
+  models/        downloaded speech models (unless settings.json names another folder)
+  cloud.json     the cloud recogniser's key, readable by you alone
+  talvane.log    the log; it never holds dictated text
+
+Exit status: 0 on success, 1 when a check or recognition fails, 2 for a usage error.
+)";
+
 } // namespace
 
 // Chooses the mode from the command line: the recognition self-test, the built-in check
-// suite, or the tray application. Only exact switches count.
+// suite, help, the version, or the tray application. Only exact options count; anything
+// else is a usage error rather than a silent start of the tray application.
 int main(int argc, char **argv)
 {
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--self-test") != 0)
-            continue;
-        QStringList rest;
-        for (int j = i + 1; j < argc; ++j)
-            rest << QString::fromLocal8Bit(argv[j]);
-        QCoreApplication app(argc, argv);
-        return SelfTest::run(rest);
-    }
-    for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--selftest") == 0) {
+    if (argc > 1) {
+        const std::string_view option = argv[1];
+        if (option == "--self-test") {
+            QStringList rest;
+            for (int j = 2; j < argc; ++j)
+                rest << QString::fromLocal8Bit(argv[j]);
+            QCoreApplication app(argc, argv);
+            return SelfTest::run(rest);
+        }
+        if (option == "--selftest" && argc == 2) {
             QCoreApplication app(argc, argv);
             return CheckSuite::run();
         }
+        if ((option == "--help" || option == "-h") && argc == 2) {
+            std::fputs(help, stdout);
+            return 0;
+        }
+        if (option == "--version" && argc == 2) {
+            std::printf("talvane %s\n", TalvaneApp::version().toUtf8().constData());
+            return 0;
+        }
+        // A known option followed by more: the first extra word is the wrong one.
+        const bool known = option == "--selftest" || option == "--help" || option == "-h" || option == "--version";
+        std::fprintf(stderr, "talvane: unrecognised argument '%s'\nTry 'talvane --help' for more information.\n",
+                     known ? argv[2] : argv[1]);
+        return 2;
     }
 
     QApplication app(argc, argv);

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include "app/SelfTest.h"
+#include "app/TalvaneApp.h"
 #include "audio/AudioRecorder.h"
 #include "recognition/EngineError.h"
 #include "recognition/ModelFile.h"
@@ -127,25 +128,31 @@ private Q_SLOTS:
     void commandLine() // arguments (paths against the current folder), the exit code, what the last line holds
     {
         const QList<std::tuple<QString, int, QString>> runs = {
-            {u"-v --self-test model.bin"_qs, 2, u"usage: Talvane --self-test <model.bin>"_qs},
+            {u"--self-test model.bin"_qs, 2, u"usage: Talvane --self-test <model.bin>"_qs},
             {u"--self-test model.bin speech.wav"_qs, 0, u"TRANSCRIPT: "_qs},
             {u"--self-test notes.bin absent.wav ru"_qs, 1, u"прочитать аудиофайл"_qs}, // the audio first
             {u"--self-test model.bin silent.wav"_qs, 1, u"silent or too short"_qs},
             {u"--self-test notes.bin speech.wav"_qs, 1, u"FAILED: не удалось загрузить"_qs},
             {u"--selftest"_qs, 0, u" checks passed"_qs},
-            {u"--self-test=x model.bin speech.wav"_qs, 0, {}}}; // the tray application: an alert, then SIGTERM
+            {u"--version"_qs, 0, u"talvane "_qs + TalvaneApp::version()},
+            {u"--help"_qs, 0, u"2 for a usage error."_qs},
+            {u"-v --self-test model.bin"_qs, 2, u"Try 'talvane --help'"_qs}, // one line names '-v', one the hint
+            {u"--self-test=x model.bin speech.wav"_qs, 2, u"Try 'talvane --help'"_qs},
+            {u"--version --self-test"_qs, 2, u"Try 'talvane --help'"_qs},
+            {u""_qs, 0, {}}}; // the tray application: an alert, then SIGTERM
         for (const auto &[arguments, exitCode, last] : runs) {
             QProcess talvane;
             talvane.setWorkingDirectory(dir.path());
             const auto before = TestSupport::logLines().size();
-            talvane.start(QStringLiteral(TALVANE_EXECUTABLE), arguments.split(u' '));
+            talvane.start(QStringLiteral(TALVANE_EXECUTABLE), arguments.split(u' ', Qt::SkipEmptyParts));
             const auto started = [&] { return !TestSupport::logLines().mid(before).filter(u" starting"_qs).isEmpty(); };
             if (last.isEmpty() && QTest::qWaitFor(started, 20'000)) // the signal comes while the alert is open
                 talvane.terminate();
             QVERIFY(talvane.waitForFinished(120'000) && talvane.exitStatus() == QProcess::NormalExit);
             const QString out = QString::fromUtf8(talvane.readAllStandardOutput()).trimmed();
-            QVERIFY2(talvane.exitCode() == exitCode && out.split(u'\n').last().contains(last),
-                     qPrintable(arguments + ": " + out));
+            const QString err = QString::fromUtf8(talvane.readAllStandardError()).trimmed();
+            const bool said = out.split(u'\n').last().contains(last) || err.split(u'\n').last().contains(last);
+            QVERIFY2(talvane.exitCode() == exitCode && said, qPrintable(arguments + ": " + out + err));
         }
     }
 
