@@ -95,16 +95,33 @@ QCoro::Task<bool> RecognizerSetup::download(QString name, QString file)
             QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
     };
     const QUrl from = ModelCatalogue::downloadUrl(name);
-    try {
-        QCoro::Task<> fetching = fetchModel(from, file, progress);
-        co_await fetching;
-    } catch (...) {
+    const auto cancel = std::make_shared<CancelToken>();
+    running = cancel;
+    auto finished = [this, &cancel, downloading] {
         *downloading = false;
+        if (running == cancel)
+            running.reset();
+    };
+    try {
+        QCoro::Task<> fetching = fetchModel(from, file, progress, cancel);
+        co_await fetching;
+    } catch (const Cancelled &) {
+        finished();
+        Log::info(QStringLiteral("Download of '%1' cancelled").arg(name));
+        co_return false;
+    } catch (...) {
+        finished();
         throw;
     }
-    *downloading = false;
+    finished();
     report(RecordingState::loading, QStringLiteral("Загружаю модель…"));
     co_return true;
+}
+
+void RecognizerSetup::cancelDownload()
+{
+    if (running)
+        running->cancel();
 }
 
 QCoro::Task<bool> RecognizerSetup::ensureCloudKey()

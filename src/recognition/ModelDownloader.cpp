@@ -90,8 +90,10 @@ ModelDownloader::ModelDownloader(QString destination, std::function<void(int)> p
 {
 }
 
-QCoro::Task<void> ModelDownloader::run(QUrl from)
+QCoro::Task<void> ModelDownloader::run(QUrl from, std::shared_ptr<CancelToken> cancel)
 {
+    if (cancel && cancel->isCancelled())
+        throw Cancelled();
     QSaveFile file(destination);
     open(file);
 
@@ -129,8 +131,15 @@ QCoro::Task<void> ModelDownloader::run(QUrl from)
         }
         report(transfer.written, transfer.expected);
     });
+    if (cancel)
+        QObject::connect(cancel.get(), &CancelToken::cancelled, reply, [reply] { Network::abortLater(reply); });
     co_await reply;
 
+    // The temporary file goes with `file`, uncommitted.
+    if (cancel && cancel->isCancelled()) {
+        Log::info(QStringLiteral("Model download cancelled after %1 bytes").arg(transfer.written));
+        throw Cancelled();
+    }
     verify(*reply, transfer);
     if (!file.commit())
         fail(DescribedError(QStringLiteral("не удалось сохранить модель в %1: %2")
@@ -151,10 +160,11 @@ void ModelDownloader::report(qint64 written, qint64 expected)
     progress(now);
 }
 
-QCoro::Task<void> ModelDownloader::download(QUrl from, QString to, std::function<void(int)> progress)
+QCoro::Task<void> ModelDownloader::download(QUrl from, QString to, std::function<void(int)> progress,
+                                            std::shared_ptr<CancelToken> cancel)
 {
     Log::info(QStringLiteral("Downloading model from ") + Log::address(from));
     ModelDownloader downloader(to, std::move(progress));
-    co_await downloader.run(from);
+    co_await downloader.run(from, std::move(cancel));
     Log::info(QStringLiteral("Model downloaded: ") + to);
 }

@@ -98,3 +98,11 @@ int httpStatus(const QNetworkReply &reply)
 }
 
 } // namespace Network
+
+void CancelToken::cancel()
+{
+    if (done)
+        return;
+    done = true;
+    Q_EMIT cancelled();
+}

@@ -24,6 +24,23 @@ private:
     QNetworkReply::NetworkError which;
 };
 
+// Lets the user abandon a transfer in flight (a cloud recognition, a model download). cancel()
+// aborts it; the waiting operation then ends in Cancelled, never in an error. Lives on the
+// GUI thread.
+class CancelToken : public QObject
+{
+    Q_OBJECT
+public:
+    void cancel();
+    bool isCancelled() const { return done; }
+
+Q_SIGNALS:
+    void cancelled();
+
+private:
+    bool done = false;
+};
+
 namespace Network {
 
 // The process's access manager for the GUI thread, created on first use.

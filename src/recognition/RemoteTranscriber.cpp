@@ -330,11 +330,3 @@ RemoteEndpoint RemoteEndpoint::nimbrel(const QUrl &serviceUrl, const QString &ke
     return {url, QStringLiteral("Bearer ") + key.trimmed(), QStringLiteral("gemini-3-5-transcribe"),
             QStringLiteral("Nimbrel Cloud")};
 }
-
-void CancelToken::cancel()
-{
-    if (done)
-        return;
-    done = true;
-    Q_EMIT cancelled();
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recognition/CloudError.h"
+#include "recognition/Network.h"
 
 #include <QByteArray>
 #include <QNetworkRequest>
@@ -23,23 +24,6 @@ struct RemoteEndpoint
 
     // The Nimbrel Cloud recogniser under `serviceUrl` (its base address) with the device key.
     static RemoteEndpoint nimbrel(const QUrl &serviceUrl, const QString &key);
-};
-
-// Lets the controller abandon a cloud recognition in flight. cancel() aborts the upload;
-// the waiting transcribe() then ends in Cancelled, never in a CloudError. Lives on the
-// GUI thread.
-class CancelToken : public QObject
-{
-    Q_OBJECT
-public:
-    void cancel();
-    bool isCancelled() const { return done; }
-
-Q_SIGNALS:
-    void cancelled();
-
-private:
-    bool done = false;
 };
 
 // What the dictation controller needs of the cloud recogniser; tests drive it with a double.

@@ -158,6 +158,7 @@ private Q_SLOTS:
         for (const QByteArray &old : {QByteArray(), QByteArray("an older model")}) {
             const QString kept = old.isEmpty() ? QString() : u", old model kept"_qs;
             row("404 HTML" + kept, {reply(404, "<h1>" + QByteArray(5000, ' '))}, "^сервер ответил HTTP 404$", old);
+            row("stopped by the user" + kept, {Response{.generatedSize = 400, .dripMs = 20}}, "^cancelled$", old);
             row("reset mid-file" + kept, {Response{.generatedSize = 1'000'000, .cutAfter = 300'000, .reset = true}}, cut, old);
             row("fewer bytes than announced" + kept, {Response{.body = "short", .cutAfter = 3}}, cut, old);
         }
@@ -179,9 +180,12 @@ private Q_SLOTS:
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
         QProcess::execute("chattr", {"+i", locked}); // root ignores permissions, but not this attribute
         QList<int> seen; // progress (the last answer went in twice more above: Qt may ask again)
-        const auto outcome = await(ModelDownloader::download(server.url("/m"), path, [&](int p) { seen << p; }));
+        const auto token = std::make_shared<CancelToken>(); // the user stops it at the first percent
+        const auto progress = [&](int p) { seen << p, failure == "^cancelled$" ? token->cancel() : void(); };
+        const auto outcome = await(ModelDownloader::download(server.url("/m"), path, progress, token));
         QProcess::execute("chattr", {"-i", locked}); // so that the next case can remove it
-        const QString error = outcome.error ? outcome.errorAs<DescribedError>().value().description() : QString();
+        const auto described = outcome.errorAs<DescribedError>();
+        const QString error = described ? described->description() : outcome.error ? "cancelled" : QString();
         QVERIFY2(QRegularExpression(failure.isEmpty() ? u"^$"_qs : failure).match(error).hasMatch(), qPrintable(error));
         // Nothing half-written is left; a failure keeps the old model, a success replaces it.
         const Response &last = answers.last();
@@ -206,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(outcomeOf(transcribe(take, endpoint, "auto", {})), u"HTTP 404: Другой сервис ответил HTTP 404"_qs);
         whisper.reset();
         QCOMPARE(outcomeOf(transcribe(take, endpoint, "ru", {})), u"network: сервер не принимает соединения"_qs);
-        const auto model = await(ModelDownloader::download(endpoint.url, folder.filePath("models/m.bin"), {}));
+        const auto model = await(ModelDownloader::download(endpoint.url, folder.filePath("models/m.bin"), {}, {}));
         QVERIFY(model.errorAs<NetworkError>() && QDir(folder.filePath("models")).isEmpty());
     }
 };

@@ -133,12 +133,15 @@ struct FakeOverlay : Fake<Overlay>
 AppState::Collaborators collaboratorsFor(Script &s)
 {
     // The download reports and ends in the same turn of the event loop, as a fast transfer does.
-    auto download = [&s](QUrl, QString to, std::function<void(int)> progress) -> QCoro::Task<> {
+    auto download = [&s](QUrl, QString to, std::function<void(int)> progress,
+                         std::shared_ptr<CancelToken> cancel) -> QCoro::Task<> {
         ++s.downloads;
         for (int percent : s.downloadPercents)
             progress(percent);
         if (s.holdDownload)
             co_await aTurn(&s.holdDownload);
+        if (cancel->isCancelled())
+            throw Cancelled();
         if (s.downloadError)
             std::rethrow_exception(s.downloadError);
         QFile file(to);
