@@ -3,12 +3,14 @@
 #include "app/EngineForm.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -21,6 +23,28 @@ void bringToFront(QWidget &window)
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+// A dialog with a bold `message`, then `form`, then "Сохранить" (the default) and "Отмена"; true when saved.
+bool askWithForm(QDialog &dialog, const QString &message, QWidget *form)
+{
+    dialog.setWindowTitle(QStringLiteral("Talvane"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *title = new QLabel(message, &dialog);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    layout->addWidget(title);
+    layout->addWidget(form);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    QPushButton *save = buttons->addButton(QStringLiteral("Сохранить"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    save->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    bringToFront(dialog);
+    return dialog.exec() == QDialog::Accepted;
 }
 
 } // namespace
@@ -54,26 +78,28 @@ int MessageBoxAlerts::ask(const QString &message, const QString &text, const QSt
 std::optional<Engine> MessageBoxAlerts::askForEngine(Engine current)
 {
     QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Talvane"));
-    auto *layout = new QVBoxLayout(&dialog);
-    auto *message = new QLabel(QStringLiteral("Где распознавать речь"), &dialog);
-    QFont bold = message->font();
-    bold.setBold(true);
-    message->setFont(bold);
-    layout->addWidget(message);
     auto *form = new EngineForm(current, &dialog);
-    layout->addWidget(form);
-    auto *buttons = new QDialogButtonBox(&dialog);
-    QPushButton *save = buttons->addButton(QStringLiteral("Сохранить"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
-    save->setDefault(true);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    bringToFront(dialog);
-    if (dialog.exec() != QDialog::Accepted)
+    if (!askWithForm(dialog, QStringLiteral("Где распознавать речь"), form))
         return std::nullopt;
     return form->choice();
+}
+
+std::optional<int> MessageBoxAlerts::choose(const QString &message, const QStringList &options, int current)
+{
+    QDialog dialog;
+    auto *form = new QWidget(&dialog);
+    auto *stack = new QVBoxLayout(form);
+    stack->setContentsMargins(0, 0, 0, 0);
+    auto *group = new QButtonGroup(form);
+    for (int i = 0; i < options.size(); ++i) {
+        auto *option = new QRadioButton(options[i], form);
+        option->setChecked(i == current);
+        group->addButton(option, i);
+        stack->addWidget(option);
+    }
+    if (!askWithForm(dialog, message, form) || group->checkedId() < 0)
+        return std::nullopt;
+    return group->checkedId();
 }
 
 void MessageBoxAlerts::open(const QString &path)

@@ -20,6 +20,8 @@ public:
     virtual int ask(const QString &message, const QString &text, const QStringList &buttons) = 0;
     // The recognition-place form: the place chosen, or nothing when cancelled.
     virtual std::optional<Engine> askForEngine(Engine current) = 0;
+    // One of `options` (`current` selected at first): the index chosen, or nothing when cancelled.
+    virtual std::optional<int> choose(const QString &message, const QStringList &options, int current) = 0;
     // Opens a file or folder with the desktop's default application.
     virtual void open(const QString &path) = 0;
 };
@@ -31,5 +33,6 @@ public:
     void inform(const QString &message, const QString &text) override;
     int ask(const QString &message, const QString &text, const QStringList &buttons) override;
     std::optional<Engine> askForEngine(Engine current) override;
+    std::optional<int> choose(const QString &message, const QStringList &options, int current) override;
     void open(const QString &path) override;
 };

@@ -27,7 +27,7 @@ EngineForm::EngineForm(Engine engine, QWidget *parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
     stack->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    local = new QRadioButton(QStringLiteral("На этом Mac"), this);
+    local = new QRadioButton(QStringLiteral("На этом компьютере"), this);
     cloud = new QRadioButton(QStringLiteral("Nimbrel Cloud"), this);
     stack->addWidget(local);
     stack->addWidget(note(QStringLiteral("Без интернета. Модель скачивается один раз."), this));

@@ -1,6 +1,7 @@
 #include "app/TalvaneApp.h"
 
 #include "app/ReminderNotifier.h"
+#include "app/StatusWindow.h"
 #include "app/TrayIcons.h"
 #include "dictation/HotkeyManager.h"
 #include "platform/Autostart.h"
@@ -16,6 +17,7 @@
 #include <QPalette>
 #include <QPointer>
 #include <QStyleFactory>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 
 #include <filesystem>
@@ -49,6 +51,16 @@ void useDarkAppearance()
     // items brighter than enabled ones.
     dark.setColor(QPalette::Disabled, QPalette::Light, base);
     QApplication::setPalette(dark);
+}
+
+// The hot key the settings name; the default when they name none we can use.
+Hotkey chosenHotkey(const Settings &settings)
+{
+    if (const auto key = Hotkey::parse(settings.hotkey))
+        return *key;
+    Log::info(QStringLiteral("Settings: \"%1\" is no hot key Talvane can use — using %2")
+                  .arg(settings.hotkey, Hotkey{}.text()));
+    return {};
 }
 
 QString executablePath()
@@ -86,20 +98,36 @@ void TalvaneApp::launch()
     Log::info(QStringLiteral("Support folder: ") + QString::fromStdString(Paths::supportDir().string()));
     useDarkAppearance();
     controller = std::make_unique<AppState>(env.collaborators());
-    keys = std::make_unique<HotkeyManager>(env.hotkeyBackend());
+    keys = std::make_unique<HotkeyManager>(env.hotkeyBackend(), chosenHotkey(controller->settings()));
+    controller->setHotkey(keys->toggleKey());
     tray = std::make_unique<QSystemTrayIcon>();
     buildMenu();
     wire();
     if (!keys->toggleRegistered())
-        env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят")),
+        env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят"), keys->toggleKey()),
                            QStringLiteral("Это сочетание уже использует другая программа. Talvane запустится, но "
-                                          "начинать диктовку придётся из меню в строке меню."));
+                                          "начинать диктовку придётся из меню значка Talvane на панели. Там же, в "
+                                          "пункте «Сочетание клавиш…», можно выбрать другое."));
     if (controller->settings().autoPaste)
         controller->paster().requestAccessibilityIfNeeded();
     refresh();
     tray->show();
+    // Qt says nothing when a tray host comes or goes: a cheap look every few seconds.
+    connect(&trayWatch, &QTimer::timeout, this, &TalvaneApp::followTrayHost);
+    trayWatch.start(std::chrono::seconds(2));
+    followTrayHost();
     AppState *state = controller.get();
     state->schedule([state] { return state->prepare(); });
+}
+
+void TalvaneApp::followTrayHost()
+{
+    const bool hosted = QSystemTrayIcon::isSystemTrayAvailable();
+    if (hosted == window->isHidden())
+        return;
+    Log::info(hosted ? QStringLiteral("Tray host found — the status window goes")
+                     : QStringLiteral("No tray host — showing the status window"));
+    window->setVisible(!hosted);
 }
 
 void TalvaneApp::wire()
@@ -133,10 +161,12 @@ void TalvaneApp::wire()
     controller->notPasted = [self] {
         if (!self)
             return;
-        self->notices->show(QStringLiteral("Текст не вставился"),
-                            withPlatformKeys(QStringLiteral("Нажмите сюда, чтобы скопировать его, и вставьте ⌘V. Он есть "
-                                                            "и в меню: «Скопировать последнюю диктовку».")),
-                            ReminderKind::notPasted);
+        self->notices->show(
+            QStringLiteral("Текст не вставился"),
+            withPlatformKeys(QStringLiteral("Нажмите сюда, чтобы скопировать его, и вставьте ⌘V. Он есть "
+                                            "и в меню: «Скопировать последнюю диктовку»."),
+                             self->keys->toggleKey()),
+            ReminderKind::notPasted);
     };
 }
 
@@ -171,10 +201,13 @@ void TalvaneApp::buildMenu()
 
     statusLine = add(QStringLiteral("Запуск…"), nullptr);
     statusLine->setEnabled(false);
+    cancelDownloadItem = add(QStringLiteral("Отменить загрузку"), nullptr);
+    connect(cancelDownloadItem, &QAction::triggered, this, [this] { controller->cancelDownload(); });
     menu->addSeparator();
     toggleItem = add(QStringLiteral("Начать диктовку"), &TalvaneApp::toggleDictation);
-    toggleItem->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Space));
     copyLastItem = add(QStringLiteral("Скопировать последнюю диктовку"), &TalvaneApp::copyLastDictation);
+    recentMenu = new QMenu(QStringLiteral("Последние диктовки"), menu);
+    recentItem = menu->addMenu(recentMenu);
     autoPasteItem = add(QStringLiteral("Вставлять автоматически"), &TalvaneApp::toggleAutoPaste);
     autoPasteItem->setCheckable(true);
     cleanSpeechItem = add(QStringLiteral("Убирать «эээ», оговорки и делать списки"), &TalvaneApp::toggleCleanSpeech);
@@ -208,6 +241,7 @@ void TalvaneApp::buildMenu()
     }
     languageItem = menu->addMenu(languageMenu);
     engineItem = add(QStringLiteral("Где распознавать…"), &TalvaneApp::showEngine);
+    add(QStringLiteral("Сочетание клавиш…"), &TalvaneApp::chooseHotkey);
     menu->addSeparator();
     add(QStringLiteral("Словарь подсказок…"), &TalvaneApp::editVocabulary);
     add(QStringLiteral("Открыть лог"), &TalvaneApp::openLog);
@@ -220,6 +254,7 @@ void TalvaneApp::buildMenu()
     // The menu is brought up to date just before it opens.
     connect(menu, &QMenu::aboutToShow, this, &TalvaneApp::refresh);
     tray->setContextMenu(menu);
+    window = std::make_unique<StatusWindow>(menu);
     // A left click opens the same menu, as a tray item's click does elsewhere.
     connect(tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
@@ -235,6 +270,8 @@ void TalvaneApp::refresh()
     toggleItem->setText(s == RecordingState::recording ? QStringLiteral("Остановить и распознать")
                                                        : QStringLiteral("Начать диктовку"));
     toggleItem->setEnabled(s == RecordingState::idle || s == RecordingState::recording || s == RecordingState::error);
+    const Hotkey hotkey = keys->toggleKey();
+    toggleItem->setShortcut(QKeySequence(hotkey.key | hotkey.modifiers));
     copyLastItem->setEnabled(controller->lastDictation().has_value());
     autoPasteItem->setChecked(st.autoPaste);
     cleanSpeechItem->setChecked(st.cleanSpeech);
@@ -249,8 +286,29 @@ void TalvaneApp::refresh()
     for (QAction *item : languageMenu->actions())
         item->setChecked(item->data().toString() == st.language);
     keys->setCancelEnabled(s == RecordingState::recording || s == RecordingState::transcribing);
-    tray->setIcon(TrayIcons::icon(s));
+    cancelDownloadItem->setVisible(controller->downloading());
+    recentMenu->clear();
+    const auto &recent = controller->recentDictations();
+    for (size_t i = 0; i < recent.size(); ++i)
+        connect(recentMenu->addAction(recentTitle(recent[i])), &QAction::triggered, this,
+                [this, i] { controller->copyDictation(i); });
+    recentItem->setEnabled(!recent.empty());
+    const QIcon icon = TrayIcons::icon(s);
+    tray->setIcon(icon);
     tray->setToolTip(QStringLiteral("Talvane — ") + controller->status());
+    window->setStatus(icon, controller->status());
+}
+
+QString TalvaneApp::recentTitle(const QString &text)
+{
+    const QString line = text.simplified();
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, line);
+    int count = 0;
+    while (count < 40 && graphemes.toNextBoundary() >= 0)
+        ++count;
+    const qsizetype cut = graphemes.position() < 0 ? line.size() : graphemes.position();
+    QString title = line.left(cut) + (cut < line.size() ? QStringLiteral("…") : QString());
+    return title.replace(QLatin1Char('&'), QStringLiteral("&&")); // a plain ampersand, not a mnemonic
 }
 
 void TalvaneApp::toggleDictation()
@@ -281,9 +339,9 @@ void TalvaneApp::toggleAutostart()
         return;
     const bool on = Autostart::isOn(env.autostartFolder, env.executable);
     if (!on && runsFromTemporaryPlace(*env.executable)) {
-        env.alerts->inform(QStringLiteral("Сначала перенесите Talvane в «Программы»"),
-                           QStringLiteral("Программа запущена с образа диска, и при следующем входе её здесь не будет. "
-                                          "Перетащите Talvane в папку «Программы», запустите оттуда и включите "
+        env.alerts->inform(QStringLiteral("Сначала установите Talvane"),
+                           QStringLiteral("Программа запущена из временной папки, и при следующем входе её здесь не "
+                                          "будет. Установите Talvane, запустите установленную копию и включите "
                                           "автозапуск."));
         return;
     }
@@ -291,8 +349,9 @@ void TalvaneApp::toggleAutostart()
         Autostart::set(!on, env.autostartFolder, env.executable);
     } catch (const std::exception &e) {
         Log::write("ERROR", std::string("Autostart write failed: ") + e.what());
-        env.alerts->inform(QStringLiteral("Автозапуск не изменился"),
-                           QStringLiteral("macOS не дала записать настройку. Подробности — в логе: меню → Открыть лог."));
+        env.alerts->inform(
+            QStringLiteral("Автозапуск не изменился"),
+            QStringLiteral("Система не дала записать настройку. Подробности — в логе: меню → Открыть лог."));
     }
     refresh();
 }
@@ -315,6 +374,37 @@ void TalvaneApp::showEngine()
         return;
     AppState *state = controller.get();
     state->schedule([state, value = *engine] { return state->changeEngine(value); });
+}
+
+void TalvaneApp::chooseHotkey()
+{
+    QList<Hotkey> options = Hotkey::offered();
+    if (!options.contains(keys->toggleKey()))
+        options.append(keys->toggleKey());
+    QStringList labels;
+    for (const Hotkey &key : options)
+        labels << key.label();
+    const auto chosen = env.alerts->choose(QStringLiteral("Сочетание клавиш для диктовки"), labels,
+                                           int(options.indexOf(keys->toggleKey())));
+    if (chosen && *chosen >= 0 && *chosen < options.size())
+        changeHotkey(options[*chosen]);
+}
+
+void TalvaneApp::changeHotkey(const Hotkey &key)
+{
+    const int status = keys->changeToggle(key);
+    if (status == 0) {
+        controller->changeSettings([&key](Settings &s) { s.hotkey = key.text(); });
+        controller->setHotkey(key);
+        return;
+    }
+    refresh();
+    env.alerts->inform(withPlatformKeys(status == HotkeyBackend::taken ? QStringLiteral("⌥Пробел занят")
+                                                                       : QStringLiteral("⌥Пробел недоступно"),
+                                        key),
+                       status == HotkeyBackend::taken
+                           ? QStringLiteral("Это сочетание уже использует другая программа. Выберите другое.")
+                           : QStringLiteral("На этой клавиатуре такое сочетание не нажать. Выберите другое."));
 }
 
 void TalvaneApp::editVocabulary()
@@ -343,9 +433,10 @@ void TalvaneApp::openModelsFolder()
 void TalvaneApp::showAbout()
 {
     env.alerts->inform(QStringLiteral("Talvane %1").arg(version()),
-                       QStringLiteral("Версия %1 для macOS\n").arg(version()) +
+                       QStringLiteral("Версия %1 для Linux\n").arg(version()) +
                            withPlatformKeys(QStringLiteral("Голосовой ввод от Nimbrel Cloud: ⌥Пробел — говорите — "
-                                                           "текст встаёт туда, где курсор.")));
+                                                           "текст встаёт туда, где курсор."),
+                                            keys->toggleKey()));
 }
 
 void TalvaneApp::quit()

@@ -2,11 +2,13 @@
 
 #include "app/Alerts.h"
 #include "dictation/AppState.h"
+#include "platform/KeyNames.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -15,6 +17,7 @@
 class HotkeyBackend;
 class HotkeyManager;
 class ReminderNotifier;
+class StatusWindow;
 
 // The tray application: creates the long-lived objects at launch, wires them together,
 // owns the tray icon with its menu, and keeps both in step with the dictation controller.
@@ -55,6 +58,9 @@ public:
     void chooseModel(const QString &name);
     void chooseLanguage(const QString &code);
     void showEngine();
+    void chooseHotkey();
+    // Moves the dictation to `key`: saved and named in the texts when it could be had, else an alert.
+    void changeHotkey(const Hotkey &key);
     void editVocabulary();
     void openLog();
     void openModelsFolder();
@@ -66,6 +72,8 @@ public:
     ReminderNotifier *notifier() const { return notices.get(); }
     QSystemTrayIcon *statusItem() const { return tray.get(); }
     QMenu *menu() const { return trayMenu.get(); }
+    // The window that stands in for the tray icon while no tray host runs; hidden otherwise.
+    StatusWindow *statusWindow() const { return window.get(); }
 
     QAction *statusLine = nullptr;
     QAction *toggleItem = nullptr;
@@ -76,6 +84,11 @@ public:
     QAction *modelItem = nullptr;
     QAction *languageItem = nullptr;
     QAction *engineItem = nullptr;
+    QAction *cancelDownloadItem = nullptr; // shown while a model downloads
+    QAction *recentItem = nullptr;         // the submenu of recent dictations
+
+    // A recent dictation as its menu item shows it: one line, at most 40 characters.
+    static QString recentTitle(const QString &text);
 
     static QString version();
     // Whether `executable` runs from a place that is gone at the next login.
@@ -84,6 +97,8 @@ public:
 private:
     void buildMenu();
     void wire();
+    // Shows the status window exactly while no tray host runs.
+    void followTrayHost();
 
     Environment env;
     std::unique_ptr<AppState> controller;
@@ -92,5 +107,8 @@ private:
     std::unique_ptr<QMenu> trayMenu;
     QMenu *modelMenu = nullptr;
     QMenu *languageMenu = nullptr;
+    QMenu *recentMenu = nullptr;
+    std::unique_ptr<StatusWindow> window;
+    QTimer trayWatch;
     std::unique_ptr<ReminderNotifier> notices;
 };

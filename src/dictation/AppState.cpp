@@ -45,8 +45,15 @@ AppState::~AppState() = default;
 void AppState::set(RecordingState state, const QString &text)
 {
     currentState = state;
-    currentStatus = withPlatformKeys(text);
-    Log::info(QStringLiteral("State: ") + caseName(state) + QStringLiteral(" — ") + currentStatus);
+    currentStatus = text;
+    Log::info(QStringLiteral("State: ") + caseName(state) + QStringLiteral(" — ") + status());
+    if (onChange)
+        onChange();
+}
+
+void AppState::setHotkey(const Hotkey &key)
+{
+    hotkey = key;
     if (onChange)
         onChange();
 }
@@ -163,7 +170,9 @@ QCoro::Task<> AppState::finishRecognised(QString text)
         set(RecordingState::idle, QStringLiteral("Речь не распознана"));
         co_return;
     }
-    last = text;
+    recent.push_front(text);
+    if (recent.size() > recentLimit)
+        recent.pop_back();
     const PasteResult result = co_await parts.paster->paste(text, userSettings.autoPaste, target);
     const QString count = QString::number(characterCount(text));
     switch (result) {
@@ -223,15 +232,16 @@ void AppState::cancel()
     Log::info(QStringLiteral("Recording cancelled"));
 }
 
-void AppState::copyLastDictation()
+void AppState::copyDictation(size_t index)
 {
-    if (!last)
+    if (index >= recent.size())
         return;
-    const bool written = parts.paster->copy(*last);
+    const QString text = recent[index];
+    const bool written = parts.paster->copy(text);
     if (currentState != RecordingState::idle)
         return;
     if (written)
-        set(RecordingState::idle, QStringLiteral("Скопировано символов: ") + QString::number(characterCount(*last)) +
+        set(RecordingState::idle, QStringLiteral("Скопировано символов: ") + QString::number(characterCount(text)) +
                                       QStringLiteral(" — вставьте ⌘V"));
     else
         set(RecordingState::idle, QStringLiteral("Не удалось скопировать: буфер обмена занят"));

@@ -5,6 +5,7 @@
 #include "dictation/RecognizerSetup.h"
 #include "dictation/RecordingState.h"
 #include "platform/CloudKeyProvider.h"
+#include "platform/KeyNames.h"
 #include "platform/Settings.h"
 #include "recognition/RemoteTranscriber.h"
 #include "recognition/TranscriptionEngine.h"
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,8 +54,15 @@ public:
     ~AppState() override;
 
     RecordingState state() const { return currentState; }
-    QString status() const { return currentStatus; }
-    std::optional<QString> lastDictation() const { return last; }
+    // The status line, naming the dictation hot key the user has now.
+    QString status() const { return withPlatformKeys(currentStatus, hotkey); }
+    std::optional<QString> lastDictation() const
+    {
+        return recent.empty() ? std::nullopt : std::optional<QString>(recent.front());
+    }
+    // The last recognised texts, newest first; in memory only, never written anywhere.
+    const std::deque<QString> &recentDictations() const { return recent; }
+    static constexpr size_t recentLimit = 10;
     const Settings &settings() const { return userSettings; }
     Paster &paster() { return *parts.paster; }
     // The models folder the settings name (created when missing).
@@ -68,7 +77,9 @@ public:
     void toggle();
     // Escape: cancels a recording or a recognition in progress.
     void cancel();
-    void copyLastDictation();
+    void copyLastDictation() { copyDictation(0); }
+    // Copies the recent dictation `index` (0 the newest) as copyLastDictation() does.
+    void copyDictation(size_t index);
 
     // The one way the program changes the settings: applies `change`, and when it changed
     // anything saves the record and calls onChange. Returns whether anything changed.
@@ -78,9 +89,14 @@ public:
     QCoro::Task<> changeModel(QString name);
     QCoro::Task<> changeEngine(Engine value);
     void changeLanguage(const QString &code);
+    // A model download in flight, and stopping it (the preparation ends as a declined download does).
+    bool downloading() const { return setup.downloading(); }
+    void cancelDownload() { setup.cancelDownload(); }
 
     // The one way to change the state and the status line.
     void set(RecordingState state, const QString &text);
+    // The hot key that status lines name from now on.
+    void setHotkey(const Hotkey &key);
 
     // Runs `operation` as a task of its own on a later turn of the event loop; whatever
     // it throws is logged, never passed to the event loop.
@@ -100,6 +116,7 @@ private:
     Settings userSettings;
     RecognizerSetup setup; // after the settings and the collaborators it uses
     RecordingState currentState = RecordingState::loading;
-    QString currentStatus = QStringLiteral("Запуск…");
-    std::optional<QString> last;
+    QString currentStatus = QStringLiteral("Запуск…"); // with the hot key written "⌥Пробел"
+    Hotkey hotkey;
+    std::deque<QString> recent;
 };

@@ -4,16 +4,21 @@
 
 #include <string>
 
-HotkeyManager::HotkeyManager(std::unique_ptr<HotkeyBackend> hotkeyBackend) : backend(std::move(hotkeyBackend))
+HotkeyManager::HotkeyManager(std::unique_ptr<HotkeyBackend> hotkeyBackend, Hotkey wanted)
+    : backend(std::move(hotkeyBackend)), toggle(wanted)
 {
     const int installStatus = backend->install([this](int id) { pressed(id); });
     if (installStatus != 0)
         Log::write("INFO", "InstallEventHandler failed, status=" + std::to_string(installStatus));
 
-    const int status = backend->registerKey(toggleId, Qt::Key_Space, Qt::AltModifier);
+    int status = registerToggle(toggle);
+    if (status == HotkeyBackend::unavailable && toggle != Hotkey{}) {
+        Log::info(QStringLiteral("Hotkey %1 cannot be pressed on this keyboard — using %2")
+                      .arg(toggle.text(), Hotkey{}.text()));
+        toggle = Hotkey{};
+        status = registerToggle(toggle);
+    }
     toggleKeyRegistered = status == 0;
-    if (!toggleKeyRegistered)
-        Log::write("INFO", "RegisterEventHotKey(Option+Space) failed, status=" + std::to_string(status));
 }
 
 HotkeyManager::~HotkeyManager()
@@ -22,6 +27,32 @@ HotkeyManager::~HotkeyManager()
         backend->unregisterKey(cancelId);
     if (toggleKeyRegistered)
         backend->unregisterKey(toggleId);
+}
+
+int HotkeyManager::registerToggle(const Hotkey &key)
+{
+    const int status = backend->registerKey(toggleId, key.key, key.modifiers);
+    if (status != 0)
+        Log::info(QStringLiteral("RegisterEventHotKey(%1) failed, status=%2").arg(key.text()).arg(status));
+    return status;
+}
+
+int HotkeyManager::changeToggle(const Hotkey &next)
+{
+    if (next == toggle && toggleKeyRegistered)
+        return 0;
+    // Let go first: the backend holds one registration per id.
+    if (toggleKeyRegistered)
+        backend->unregisterKey(toggleId);
+    const int status = registerToggle(next);
+    if (status == 0) {
+        Log::info(QStringLiteral("Hotkey changed to ") + next.text());
+        toggle = next;
+        toggleKeyRegistered = true;
+    } else if (toggleKeyRegistered) {
+        toggleKeyRegistered = registerToggle(toggle) == 0;
+    }
+    return status;
 }
 
 void HotkeyManager::setCancelEnabled(bool enabled)
@@ -41,7 +72,7 @@ void HotkeyManager::setCancelEnabled(bool enabled)
 
 void HotkeyManager::pressed(int id)
 {
-    if (id == toggleId && onToggle)
+    if (id == toggleId && toggleKeyRegistered && onToggle)
         onToggle();
     else if (id == cancelId && cancelKeyRegistered && onCancel)
         onCancel();

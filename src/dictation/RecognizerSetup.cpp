@@ -31,7 +31,7 @@ QCoro::Task<> RecognizerSetup::prepare()
             co_return;
         const bool stillCloud = settings.engine == Engine::cloud;
         report(RecordingState::idle, stillCloud ? QStringLiteral("Готово — ⌥Пробел (Nimbrel Cloud)")
-                                             : QStringLiteral("Готово — ⌥Пробел (этот Mac)"));
+                                                : QStringLiteral("Готово — ⌥Пробел (этот компьютер)"));
         co_return;
     }
 

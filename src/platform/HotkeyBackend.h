@@ -10,6 +10,9 @@ class HotkeyBackend
 public:
     // The status registerKey reports when another program holds the key already.
     static constexpr int taken = 10;
+    // The status registerKey reports when the key or a modifier cannot be pressed on this keyboard (or there is
+    // no keyboard to ask).
+    static constexpr int unavailable = -1;
 
     virtual ~HotkeyBackend() = default;
 
@@ -17,7 +20,7 @@ public:
     // Returns 0, or a non-zero status when presses cannot be received.
     virtual int install(std::function<void(int id)> pressed) = 0;
     // Registers `key` with exactly `modifiers` (lock keys do not matter) under `id`.
-    // Returns 0, `taken`, or another non-zero platform status; on failure nothing stays registered.
+    // Returns 0, `taken`, `unavailable`, or another non-zero platform status; on failure nothing stays registered.
     virtual int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) = 0;
     virtual void unregisterKey(int id) = 0;
 };

@@ -54,6 +54,11 @@ Settings decode(const QByteArray &data)
     readString(object, "ModelsDir", settings.modelsDir);
     readBool(object, "AutoPaste", settings.autoPaste);
     readBool(object, "CleanSpeech", settings.cleanSpeech);
+    // A hot key of another type is a slip of a hand edit that must not cost the other settings.
+    if (const QJsonValue hotkey = object.value(QLatin1String("Hotkey")); hotkey.isString())
+        settings.hotkey = hotkey.toString();
+    else if (!hotkey.isUndefined() && !hotkey.isNull())
+        Log::info(QStringLiteral("Settings: \"Hotkey\" is not a string — using %1").arg(settings.hotkey));
     QString engine = Settings::engineName(settings.engine);
     readString(object, "Engine", engine);
     // Any other value is a recognition of 3.3 that is gone; migrate() reports it.
@@ -160,7 +165,7 @@ bool Settings::migrate(const QByteArray &data)
     bool changed = false;
     const QJsonValue engineValue = object.value(QLatin1String("Engine"));
     if (engineValue.isString() && engineValue != engineName(Engine::local) && engineValue != engineName(Engine::cloud)) {
-        Log::info(QStringLiteral("Settings: recognition '%1' is gone in 3.4 — switched to this Mac")
+        Log::info(QStringLiteral("Settings: recognition '%1' is gone in 3.4 — switched to this computer")
                       .arg(engineValue.toString()));
         changed = true;
     }
@@ -189,7 +194,8 @@ QByteArray Settings::encoded() const
            "  \"ModelsDir\" : " + quoted(modelsDir) + ",\n"
            "  \"AutoPaste\" : " + boolean(autoPaste) + ",\n"
            "  \"CleanSpeech\" : " + boolean(cleanSpeech) + ",\n"
-           "  \"Engine\" : " + quoted(engineName(engine)) + "\n"
+           "  \"Engine\" : " + quoted(engineName(engine)) + ",\n"
+           "  \"Hotkey\" : " + quoted(hotkey) + "\n"
            "}";
 }
 

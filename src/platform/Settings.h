@@ -19,6 +19,9 @@ struct Settings
     bool autoPaste = true;
     bool cleanSpeech = true;
     Engine engine = Engine::local;
+    // The dictation hot key as Hotkey::parse() reads it; one that does not parse is kept as written, and the
+    // program uses the default instead.
+    QString hotkey = QStringLiteral("Alt+Space");
 
     // Reads the file with defaults for missing keys, migrates files of version 3.3 and
     // rewrites them; never fails (a bad file gives the defaults and leaves the file alone).

@@ -6,10 +6,13 @@
 #include "app/WaveformView.h"
 #include "dictation/HotkeyManager.h"
 #include "platform/Autostart.h"
+#include "platform/KeyNames.h"
 #include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QTemporaryDir>
 
@@ -25,10 +28,15 @@ struct ScriptedAlerts : Alerts
     void inform(const QString &message, const QString &) override { shown << message; }
     int ask(const QString &message, const QString &, const QStringList &) override { return shown << message, answer; }
     std::optional<Engine> askForEngine(Engine) override { return engineChoice; }
+    std::optional<int> choose(const QString &, const QStringList &options, int) override
+    {
+        return options.indexOf(choice) < 0 ? std::nullopt : std::optional<int>(options.indexOf(choice));
+    }
     void open(const QString &path) override { opened << path; }
     QStringList shown, opened;
     int answer = 0;
     std::optional<Engine> engineChoice;
+    QString choice; // the option choose() picks by its title
 };
 
 struct Rig
@@ -63,7 +71,7 @@ QStringList titles(QMenu *menu, bool checkedOnly = false)
 {
     QStringList out;
     for (QAction *a : menu->actions())
-        if (!checkedOnly || a->isChecked())
+        if (a->isVisible() && (!checkedOnly || a->isChecked()))
             out << (a->isSeparator() ? QStringLiteral("---") : checkedOnly ? a->data().toString() : a->text());
     return out;
 }
@@ -82,10 +90,10 @@ private Q_SLOTS:
         QVERIFY(TestSupport::logLines().mid(logStart).filter("[INFO] Talvane 3.4 starting").size() == 1);
         QCOMPARE(titles(rig.app->menu()),
                  QStringList({"Готово — Alt+Пробел", "---", "Начать диктовку", "Скопировать последнюю диктовку",
-                              "Вставлять автоматически", "Убирать «эээ», оговорки и делать списки",
-                              "Запускать при входе в систему", "Модель", "Язык", "Где распознавать…", "---",
-                              "Словарь подсказок…", "Открыть лог", "Папка с моделями", "О программе", "---",
-                              "Выйти из Talvane"}));
+                              "Последние диктовки", "Вставлять автоматически",
+                              "Убирать «эээ», оговорки и делать списки", "Запускать при входе в систему", "Модель",
+                              "Язык", "Где распознавать…", "Сочетание клавиш…", "---", "Словарь подсказок…",
+                              "Открыть лог", "Папка с моделями", "О программе", "---", "Выйти из Talvane"}));
         QCOMPARE(rig.app->toggleItem->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Space));
         QVERIFY(rig.app->statusItem()->isVisible());
         QVERIFY(rig.alerts.shown.isEmpty());           // Alt+Space was free
@@ -156,6 +164,53 @@ private Q_SLOTS:
         QCOMPARE(taken.alerts.shown, QStringList{"Alt+Пробел занят"});
         taken.app->toggleItem->trigger(); // dictation still works from the menu
         QTRY_COMPARE(taken.app->state()->state(), RecordingState::recording);
+    }
+
+    void theHotKeyFromSettingsAndMenu_data()
+    {
+        QTest::addColumn<QByteArray>("setting"); // JSON
+        QTest::addColumn<QString>("held");       // by another program, or missing from the keyboard ("!")
+        QTest::addColumn<QString>("choice");     // in the menu afterwards
+        QTest::addColumn<QString>("result");     // the key registered at the end
+        QTest::addColumn<QStringList>("alerts");
+        const QStringList none;
+        // clang-format off
+        QTest::newRow("by hand") << QByteArray("\" ctrl + ALT+space\"") << "" << "" << "Ctrl+Alt+Space" << none;
+        for (const char *bad : {"\"Alt+\"", "\"Shift+A\"", "\"Alt+Escape\"", "\"Alt+Alt+Space\"", "\"Hyper+F1\"", "5"})
+            QTest::newRow(bad) << QByteArray(bad) << "" << "" << "Alt+Space" << none;
+        QTest::newRow("not on this keyboard") << QByteArray("\"Super+Space\"") << "!Super+Space" << "" << "Alt+Space" << none;
+        QTest::newRow("taken, another chosen")
+            << QByteArray("null") << "Alt+Space" << "Ctrl+Alt+Пробел" << "Ctrl+Alt+Space" << QStringList{"Alt+Пробел занят"};
+        QTest::newRow("the chosen one is taken")
+            << QByteArray("null") << "Super+Space" << "Super+Пробел" << "Alt+Space" << QStringList{"Super+Пробел занят"};
+        QTest::newRow("F9 chosen, then cancelled") << QByteArray("\"F9\"") << "" << "-" << "F9" << none;
+        // clang-format on
+    }
+
+    void theHotKeyFromSettingsAndMenu()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QString, held);
+        QFETCH(QString, choice);
+        QFETCH(QString, result);
+        Rig rig({}, [&](Rig &r) {
+            TestSupport::writeFile(Settings::path(), "{\"Hotkey\": " + setting + ", \"AutoPaste\": false}");
+            const Hotkey key = Hotkey::parse(held.mid(held.startsWith('!'))).value_or(Hotkey{Qt::Key_F35, {}});
+            held.startsWith('!') ? r.keys.missing.push_back(key.modifiers)
+                                 : r.keys.taken.push_back({key.key, key.modifiers});
+        });
+        rig.alerts.choice = choice;
+        if (!choice.isEmpty())
+            rig.app->chooseHotkey();
+        QTEST(rig.alerts.shown, "alerts");
+        const Hotkey expected = Hotkey::parse(result).value();
+        QCOMPARE(rig.keys.registered.at(HotkeyManager::toggleId), std::pair(expected.key, expected.modifiers));
+        QCOMPARE(rig.app->statusLine->text(), "Готово — " + expected.label()); // every text names the key in use
+        QCOMPARE(rig.app->toggleItem->shortcut(), QKeySequence(expected.key | expected.modifiers));
+        const QString written = QJsonDocument::fromJson("[" + setting + "]").array()[0].toString("Alt+Space");
+        QCOMPARE(Settings::load().hotkey, choice == expected.label() ? result : written); // else as the user wrote it
+        rig.app->state()->set(RecordingState::error, "Разрешите доступ и нажмите ⌥Пробел");
+        QCOMPARE(rig.app->statusItem()->toolTip(), "Talvane — Разрешите доступ и нажмите " + expected.label());
     }
 
     void firstRunWithoutAModelAsksAndExplains()

@@ -232,6 +232,14 @@ private Q_SLOTS:
         rig.s.copyWorks = false;
         rig.app->copyLastDictation();
         QCOMPARE(rig.app->status(), QStringLiteral("Не удалось скопировать: буфер обмена занят"));
+        rig.s.copyWorks = true;
+        for (int i = 1; i <= 11; ++i) // the ten newest are kept, newest first
+            rig.s.localText = QString::number(i), rig.dictate();
+        QCOMPARE(rig.app->recentDictations(),
+                 std::deque<QString>({"11", "10", "9", "8", "7", "6", "5", "4", "3", "2"}));
+        rig.app->copyDictation(3), rig.app->copyDictation(10); // the fourth newest; one that is not there
+        QCOMPARE(rig.s.copied.last(), QStringLiteral("8"));
+        QCOMPARE(rig.app->status(), QStringLiteral("Скопировано символов: 1 — вставьте Ctrl+V"));
     }
 
     void preparation_data()
@@ -292,6 +300,14 @@ private Q_SLOTS:
         back.app->changeSettings([](Settings &st) { st.engine = Engine::local; }); // while the key is fetched
         QCoro::waitFor(std::move(preparing));
         QVERIFY(!back.app->status().contains("Nimbrel"));
+
+        Rig stopped(local("tiny", [](Script &s) { s.holdDownload = true; }), true); // the user stops the download
+        auto stopping = stopped.app->prepare();
+        QTRY_VERIFY(stopped.app->downloading());
+        stopped.app->cancelDownload(), stopped.s.holdDownload = false;
+        QCoro::waitFor(std::move(stopping));
+        QCOMPARE(stopped.changes.last(), QStringLiteral("error — Загрузка модели «tiny» отменена"));
+        QVERIFY(!stopped.app->downloading() && !QFile::exists(modelFile("tiny")));
     }
 };
 

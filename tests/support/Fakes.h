@@ -79,6 +79,7 @@ struct FakeKeySender : KeySender
 struct FakeHotkeyBackend : HotkeyBackend
 {
     std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> taken;
+    std::vector<Qt::KeyboardModifiers> missing; // not on this keyboard
     std::map<int, std::pair<Qt::Key, Qt::KeyboardModifiers>> registered;
 
     int install(std::function<void(int id)>) override { return 0; }
@@ -86,6 +87,8 @@ struct FakeHotkeyBackend : HotkeyBackend
     {
         if (std::count(taken.begin(), taken.end(), std::pair(key, modifiers)))
             return HotkeyBackend::taken;
+        if (std::count(missing.begin(), missing.end(), modifiers))
+            return HotkeyBackend::unavailable;
         return registered[id] = {key, modifiers}, 0;
     }
     void unregisterKey(int id) override { registered.erase(id); }

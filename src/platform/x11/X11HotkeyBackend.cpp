@@ -95,6 +95,8 @@ KeySym keysymOf(Qt::Key key)
 {
     if (key == Qt::Key_Escape)
         return XK_Escape;
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
+        return XK_F1 + (key - Qt::Key_F1);
     // Latin-1 keys share their codes with X keysyms, which name letters by their lower case.
     if (key >= 0x20 && key <= 0xff)
         return QChar(key).toLower().unicode();

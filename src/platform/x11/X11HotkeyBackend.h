@@ -24,9 +24,6 @@ public:
     int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) override;
     void unregisterKey(int id) override;
 
-    // Status of registerKey when there is no X server, or the key or a modifier is missing from the keyboard map.
-    static constexpr int unavailable = -1;
-
 private:
     struct Grab
     {
