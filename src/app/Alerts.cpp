@@ -1,14 +1,18 @@
 #include "app/Alerts.h"
 
 #include "app/EngineForm.h"
+#include "platform/DesktopApps.h"
+#include "platform/Log.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QUrl>
@@ -105,4 +109,17 @@ std::optional<int> MessageBoxAlerts::choose(const QString &message, const QStrin
 void MessageBoxAlerts::open(const QString &path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void MessageBoxAlerts::openAsText(const QString &path)
+{
+    if (const auto command = DesktopApps::commandFor(QStringLiteral("text/plain"), path)) {
+        if (QProcess::startDetached(command->first(), command->mid(1)))
+            return;
+        Log::error(QStringLiteral("Could not start %1").arg(command->first()));
+    }
+    // No editor to be had: the desktop's choice for the file itself, else the folder that holds it.
+    Log::info(QStringLiteral("No application for plain text — opening %1 as the desktop chooses").arg(path));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
 }

@@ -24,6 +24,8 @@ public:
     virtual std::optional<int> choose(const QString &message, const QStringList &options, int current) = 0;
     // Opens a file or folder with the desktop's default application.
     virtual void open(const QString &path) = 0;
+    // Opens a file with the desktop's application for plain text, whatever its name says it is.
+    virtual void openAsText(const QString &path) = 0;
 };
 
 // Alerts as message boxes on screen.
@@ -35,4 +37,5 @@ public:
     std::optional<Engine> askForEngine(Engine current) override;
     std::optional<int> choose(const QString &message, const QStringList &options, int current) override;
     void open(const QString &path) override;
+    void openAsText(const QString &path) override;
 };

@@ -415,7 +415,7 @@ void TalvaneApp::editVocabulary()
                        QStringLiteral("Сейчас откроется settings.json. Поле «Prompt» — слова, которые Talvane должен "
                                       "писать правильно: имена, названия продуктов, термины. Латиницей, через "
                                       "запятую.\n\nДопишите свои, сохраните файл и перезапустите Talvane."));
-    env.alerts->open(Settings::path());
+    env.alerts->openAsText(Settings::path());
 }
 
 void TalvaneApp::openLog()

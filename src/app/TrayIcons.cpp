@@ -49,6 +49,17 @@ void drawWarning(QPainter &p)
     p.drawPoint(QPointF(12, 17.5));
 }
 
+void drawSymbol(QPainter &p, RecordingState state)
+{
+    switch (state) {
+    case RecordingState::loading: drawDownload(p); break;
+    case RecordingState::idle: drawMic(p, false); break;
+    case RecordingState::recording: drawMic(p, true); break;
+    case RecordingState::transcribing: drawWaveform(p); break;
+    case RecordingState::error: drawWarning(p); break;
+    }
+}
+
 QPixmap render(RecordingState state, int size)
 {
     QPixmap pixmap(size, size);
@@ -56,14 +67,12 @@ QPixmap render(RecordingState state, int size)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 24.0, size / 24.0);
-    QPen pen(tint(state).value_or(plainColour()), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(pen);
-    switch (state) {
-    case RecordingState::loading: drawDownload(p); break;
-    case RecordingState::idle: drawMic(p, false); break;
-    case RecordingState::recording: drawMic(p, true); break;
-    case RecordingState::transcribing: drawWaveform(p); break;
-    case RecordingState::error: drawWarning(p); break;
+    // Panels are light or dark, and we cannot ask which: a dark rim under the stroke keeps the light symbols
+    // readable on a light panel, and stays unseen on a dark one.
+    for (const auto &[colour, width] :
+         {std::pair(outlineColour(), 4.0), std::pair(tint(state).value_or(plainColour()), 2.0)}) {
+        p.setPen(QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        drawSymbol(p, state);
     }
     return pixmap;
 }
@@ -85,6 +94,11 @@ std::optional<QColor> tint(RecordingState state)
 QColor plainColour()
 {
     return QColor(236, 236, 236);
+}
+
+QColor outlineColour()
+{
+    return QColor(40, 40, 42);
 }
 
 QIcon icon(RecordingState state)

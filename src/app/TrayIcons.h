@@ -14,6 +14,8 @@ std::optional<QColor> tint(RecordingState state);
 
 // The plain colour of untinted symbols: light, for the dark panel look.
 QColor plainColour();
+// The rim drawn around every symbol, so that it reads on a light panel too.
+QColor outlineColour();
 
 QIcon icon(RecordingState state);
 

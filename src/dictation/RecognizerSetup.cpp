@@ -78,6 +78,8 @@ QCoro::Task<bool> RecognizerSetup::download(QString name, QString file)
         Log::info(QStringLiteral("Download of '%1' declined").arg(name));
         co_return false;
     }
+    const auto cancel = std::make_shared<CancelToken>();
+    running = cancel; // before the first report, so that the menu offers to stop it from the start
     report(RecordingState::loading, QStringLiteral("Скачиваю модель %1…").arg(name));
     // Reports come from any thread and are shown on the GUI thread; one that arrives after
     // the download has ended must not hide its outcome.
@@ -95,8 +97,6 @@ QCoro::Task<bool> RecognizerSetup::download(QString name, QString file)
             QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
     };
     const QUrl from = ModelCatalogue::downloadUrl(name);
-    const auto cancel = std::make_shared<CancelToken>();
-    running = cancel;
     auto finished = [this, &cancel, downloading] {
         *downloading = false;
         if (running == cancel)

@@ -1,8 +1,11 @@
+#include "Desktop.h"
 #include "Fakes.h"
 #include "TestSupport.h"
 
 #include "app/Banner.h"
+#include "app/StatusWindow.h"
 #include "app/TalvaneApp.h"
+#include "app/TrayIcons.h"
 #include "app/WaveformView.h"
 #include "dictation/HotkeyManager.h"
 #include "platform/Autostart.h"
@@ -14,7 +17,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QPainter>
 #include <QTemporaryDir>
+#include <QToolButton>
 
 #include <limits>
 
@@ -33,6 +38,7 @@ struct ScriptedAlerts : Alerts
         return options.indexOf(choice) < 0 ? std::nullopt : std::optional<int>(options.indexOf(choice));
     }
     void open(const QString &path) override { opened << path; }
+    void openAsText(const QString &path) override { opened << "text:" + path; }
     QStringList shown, opened;
     int answer = 0;
     std::optional<Engine> engineChoice;
@@ -102,7 +108,7 @@ private Q_SLOTS:
         rig.app->toggleAutostart();
         QVERIFY(!QDir(rig.autostart()).exists());
         rig.app->editVocabulary(); // creates the settings file, then opens it
-        QCOMPARE(rig.alerts.opened, QStringList{Settings::path()});
+        QCOMPARE(rig.alerts.opened, QStringList{"text:" + Settings::path()});
         QVERIFY(QFile::exists(Settings::path()));
         // Automatic pasting off: nothing to ask for.
         Rig quiet({}, [](Rig &) { TestSupport::writeFile(Settings::path(), R"({"AutoPaste": false})"); });
@@ -213,6 +219,47 @@ private Q_SLOTS:
         QCOMPARE(rig.app->statusItem()->toolTip(), "Talvane — Разрешите доступ и нажмите " + expected.label());
     }
 
+    // Run also in a session without a tray host: the window shows there, goes while a tray host runs, and returns.
+    void aWindowStandsInForAMissingTray()
+    {
+        Rig rig;
+        StatusWindow *window = rig.app->statusWindow();
+        const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+        QCOMPARE(window->isVisible(), !tray);
+        if (tray)
+            return;
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->statusLine->text(), QStringLiteral("Готово — Alt+Пробел"));
+        QCOMPARE(window->menuButton->menu(), rig.app->menu());
+        Desktop::screenshot("status-window");
+        Desktop::Program host;
+        host.process.start("trayer", {"--edge", "bottom", "--widthtype", "request", "--height", "24"});
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 10000);
+        host.process.kill(), host.process.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 10000);
+    }
+
+    // The light symbols get a dark rim: readable on a light panel, and still light on a dark one.
+    void iconsReadOnLightAndDarkPanels()
+    {
+        const QList<QColor> panels{Qt::white, QColor(235, 235, 235), Qt::black, QColor(45, 45, 48)};
+        QImage shown(48 * 5, 48 * 4, QImage::Format_RGB32); // a row per panel, a column per state
+        QPainter painter(&shown);
+        for (int row = 0; row < 4; ++row) {
+            painter.fillRect(0, row * 48, shown.width(), 48, panels[row]);
+            for (int state = 0; state < 5; ++state)
+                painter.drawPixmap(state * 48, row * 48, TrayIcons::icon(RecordingState(state)).pixmap(48, 48));
+            // On the 24-unit grid: the strokes at x = 2.5 (the loading circle) and 8.5 (the idle mic) units, the rim
+            // just outside them.
+            for (const auto [state, x, y] :
+                 {std::tuple{RecordingState::loading, 5, 24}, {RecordingState::idle, 17, 16}}) {
+                const QPoint stroke(int(state) * 48 + x, row * 48 + y);
+                QVERIFY(qGray(shown.pixel(stroke)) > 200 && qGray(shown.pixel(stroke - QPoint(3, 0))) < 80);
+            }
+        }
+        Desktop::keep(shown, "icons-on-panels");
+    }
+
     void firstRunWithoutAModelAsksAndExplains()
     {
         QFile::remove(QString::fromStdString(Paths::modelFile(Settings().model.toStdString()).string()));
@@ -225,6 +272,31 @@ private Q_SLOTS:
         QCOMPARE(rig.s.starts, 0);
         for (int answer : {-1, 0, 1})
             QCOMPARE((rig.alerts.answer = answer, rig.app->askToDownload("small", "466 МБ", "/m")), answer == 1);
+        rig.s.holdDownload = true; // "Скачать" (answer 1), then stopped from the menu
+        rig.app->toggleItem->trigger();
+        QTRY_VERIFY(rig.app->cancelDownloadItem->isVisible());
+        rig.app->cancelDownloadItem->trigger(), rig.s.holdDownload = false;
+        QTRY_COMPARE(rig.app->statusLine->text(), QStringLiteral("Загрузка модели «large-v3-turbo» отменена"));
+        QVERIFY(!rig.app->cancelDownloadItem->isVisible());
+    }
+
+    void recentDictationsInTheMenu() // one line of 40 characters each (a letter with its accent is one)
+    {
+        Rig rig({}, [](Rig &) { TestSupport::writeFile(Settings::path(), R"({"CleanSpeech": false})"); });
+        const QString accented = QStringLiteral("е\u0301");
+        for (const QString &text : {QStringLiteral("первая"), "вторая & «третья»\nстрока " + accented.repeated(40)}) {
+            rig.s.localText = text;
+            for (RecordingState next : {RecordingState::recording, RecordingState::idle}) {
+                rig.app->toggleDictation();
+                QTRY_COMPARE(rig.app->state()->state(), next);
+            }
+        }
+        const QString cut = "вторая && «третья» строка " + accented.repeated(15) + "…";
+        QCOMPARE(titles(rig.app->recentItem->menu()), QStringList({cut, "первая"}));
+        rig.app->recentItem->menu()->actions().at(1)->trigger();
+        QCOMPARE(rig.s.copied, QStringList{"первая"});
+        QVERIFY(TestSupport::logLines().filter("первая").isEmpty() &&
+                !TestSupport::readFile(Settings::path()).contains("первая"));
     }
 
     void launchAtLoginRefusals()

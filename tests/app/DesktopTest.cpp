@@ -2,6 +2,7 @@
 #include "Desktop.h"
 #include "AwaitTask.h"
 #include "SpeechFixture.h"
+#include "app/Alerts.h"
 #include "app/ReminderNotifier.h"
 #include "app/WaveformOverlay.h"
 #include "audio/AudioRecorder.h"
@@ -210,6 +211,28 @@ private Q_SLOTS:
         QCOMPARE(clicks.size(), 1); // closing is no click
         run("dunstctl", {"action"});
         QTRY_COMPARE(clicks, QList<std::optional<ReminderKind>>(2, ReminderKind::notPasted));
+    }
+
+    // settings.json opens in the desktop's plain-text editor, not in whatever claims JSON; the first default that is
+    // not installed is passed over.
+    void theHintDictionaryOpensInThePlainTextEditor()
+    {
+        const QString home = QDir::homePath(), editor = home + "/fake editor", args = home + "/editor-args";
+        TestSupport::writeFile(editor, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.toUtf8() + "'\n");
+        QFile::setPermissions(editor, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString apps = qEnvironmentVariable("XDG_DATA_HOME") + "/applications/";
+        TestSupport::writeFile(apps + "fake-editor.desktop", "[Desktop Entry]\nType=Application\nName=Fake\nExec=\"" +
+                                                                 editor.toUtf8() + "\" --line 1 %f\n");
+        TestSupport::writeFile(apps + "browser.desktop",
+                               "[Desktop Entry]\nType=Application\nName=B\nExec=touch " + args.toUtf8() + "-json\n");
+        const QString list = qEnvironmentVariable("XDG_CONFIG_HOME") + "/mimeapps.list";
+        TestSupport::writeFile(list, "[Default Applications]\napplication/json=browser.desktop\n"
+                                     "text/plain=gone.desktop;fake-editor.desktop;\n");
+        const QString file = home + "/my notes/settings.json";
+        MessageBoxAlerts().openAsText(file);
+        QTRY_COMPARE(TestSupport::readFile(args), "--line\n1\n" + file.toUtf8() + "\n");
+        QVERIFY(!QFile::exists(args + "-json"));
+        QFile::remove(list);
     }
 
     void liveCaptureTakesWhatWasPlayed()

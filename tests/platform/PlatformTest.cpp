@@ -3,6 +3,7 @@
 
 #include "platform/Autostart.h"
 #include "platform/CloudKeyProvider.h"
+#include "platform/DesktopApps.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 
@@ -100,6 +101,7 @@ private Q_SLOTS:
         QTest::newRow("invalid json") << SettingsFile{"{\"Model\": ", {}, keptAside};
         QTest::newRow("AutoPaste as string") << SettingsFile{R"({"Model":"small","AutoPaste":"yes"})", {}, keptAside};
         QTest::newRow("Model as number") << SettingsFile{R"({"Model":5})", {}, keptAside};
+        QTest::newRow("Hotkey as number") << SettingsFile{R"({"Model":"small","Hotkey":5})", {"small"}, used}; // a slip that costs nothing else
         QTest::newRow("top level array") << SettingsFile{R"(["Model","small"])", {}, keptAside};
         QTest::newRow("top level string") << SettingsFile{R"("small")", {}, keptAside};
         QTest::newRow("invalid utf-8") << SettingsFile{"{\"Model\":\"sm\xff\xfe\"}", {}, keptAside};
@@ -118,11 +120,34 @@ private Q_SLOTS:
         QCOMPARE(!logLines().mid(mark).filter("[ERROR]").filter(Settings::path()).isEmpty(), outcome == keptAside);
         QVERIFY(!logLines().mid(mark).join('\n').contains("secret-token"));
         QCOMPARE(readFile(Settings::path()) == json, outcome != migrated);
-        const Settings changed("base", "«мир» \\ / \"tab\"\t\nline 😀", "ru", "/my models", false, false, Engine::cloud);
+        const Settings changed("base", "«мир» \\ / \"tab\"\t\nline 😀", "ru", "/my models", false, false, Engine::cloud,
+                               "Super+F9");
         changed.save(); // the first change made in the menu keeps a hand edit with a slip in it beside the new file
         QCOMPARE(contents(Settings::path() + ".bad"), outcome == keptAside ? json : "(none)");
         QCOMPARE(Settings::load(), changed);
         QVERIFY(!QString(readFile(Settings::path())).contains(QRegularExpression("Theme|ServerKey")));
+    }
+
+    void desktopEntryCommands_data()
+    {
+        QTest::addColumn<QString>("exec");
+        QTest::addColumn<QStringList>("args"); // F: the file, U: its URL
+        // clang-format off
+        QTest::newRow("no field code") << "ed" << QStringList{"ed", "F"};
+        QTest::newRow("quoted program, URL") << "\"/opt/my editor/ed\" --new  %U" << QStringList{"/opt/my editor/ed", "--new", "U"};
+        QTest::newRow("escapes") << "sh -c \"echo \\\\\"\\\\$1\\\\\" 100%%\" sh %f" << QStringList{"sh", "-c", "echo \"$1\" 100%", "sh", "F"};
+        QTest::newRow("icon, name, dropped codes") << "gedit\\s%i %c %k %F" << QStringList{"gedit", "--icon", "ic", "Gedit", "F"};
+        QTest::newRow("unterminated quote") << "\"ed %f" << QStringList{};
+        // clang-format on
+    }
+    void desktopEntryCommands()
+    {
+        QFETCH(QString, exec);
+        QFETCH(QStringList, args);
+        const QString file = "/home/u/my notes/settings.json";
+        for (QString &arg : args)
+            arg = arg == "F" ? file : arg == "U" ? "file:///home/u/my%20notes/settings.json" : arg;
+        QCOMPARE(DesktopApps::expandExec(exec, file, "ic", "Gedit"), args);
     }
 
     void autostart() // awkward paths round-trip in both formats; a folder that cannot be made; the build tree

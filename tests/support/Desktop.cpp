@@ -57,9 +57,14 @@ QImage screenshot(const QString &artifact)
 {
     QTest::qWait(300); // let the compositor paint the latest frames first
     const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
+    return artifact.isEmpty() ? shot : keep(shot, artifact);
+}
+
+QImage keep(const QImage &image, const QString &artifact)
+{
     const QString file = QStringLiteral(TALVANE_ARTIFACTS_DIR "/%1.png").arg(artifact);
-    QTest::qVerify(artifact.isEmpty() || shot.save(file), "saved", qPrintable(file), __FILE__, __LINE__);
-    return shot;
+    QTest::qVerify(image.save(file), "saved", qPrintable(file), __FILE__, __LINE__);
+    return image;
 }
 
 void copy(const Types &types)

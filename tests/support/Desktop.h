@@ -17,6 +17,7 @@ QRect geometry(quint64 window);
 
 // The composited screen as the user sees it, kept as <build>/artifacts/<artifact>.png when named.
 QImage screenshot(const QString &artifact = {});
+QImage keep(const QImage &image, const QString &artifact); // as <build>/artifacts/<artifact>.png
 
 // Another program copies `types` and stays to serve them until someone else copies: xclip for one type (it hands
 // large contents over in parts), else the X peer, which never delivers a type without bytes (nor any, for none).
