@@ -151,7 +151,8 @@ void TalvaneApp::wire()
     notices = std::make_unique<ReminderNotifier>([self]() -> std::optional<QRect> {
         if (!self || !self->tray)
             return std::nullopt;
-        const QRect where = self->tray->geometry();
+        // Without a tray the status window is where the user looks.
+        const QRect where = self->window->isVisible() ? self->window->frameGeometry() : self->tray->geometry();
         return where.isValid() && !where.isEmpty() ? std::optional<QRect>(where) : std::nullopt;
     });
     notices->onClick = [self](std::optional<ReminderKind> kind) {

@@ -30,7 +30,7 @@ public:
 
     // Logs, downloads `from` to `to` with a fresh downloader and logs the result.
     static QCoro::Task<void> download(QUrl from, QString to, std::function<void(int)> progress,
-                                      std::shared_ptr<CancelToken> cancel);
+                                      std::shared_ptr<CancelToken> cancel = {});
 
     // The whole percent `written` is of `expected`, rounded down; -1 when the size is
     // unknown (expected below 1).

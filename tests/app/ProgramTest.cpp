@@ -75,13 +75,14 @@ class ProgramTest : public QObject
     }
 
     // Over another program's copy, Alt+Space in a new text field, the phrase at a speaker's pace, then `end`.
-    std::unique_ptr<Program> dictate(const Talvane &talvane, const QString &end, const Types &types = {})
+    std::unique_ptr<Program> dictate(const Talvane &talvane, const QString &end, const Types &types = {},
+                                     const QString &key = "alt+space")
     {
         auto target = startTextField();
         copy(types.isEmpty() ? Types{{"UTF8_STRING", "было"}} : types);
         if (!target || talvane.waitForLog("State: idle — Готово").isEmpty())
             return nullptr;
-        xdotool({"key", "alt+space"});
+        xdotool({"key", key});
         talvane.waitForLog("State: recording");
         TestSupport::writeFile(qEnvironmentVariable("TALVANE_MIC_FIFO"), phrase);
         QTest::qWait(phrase.size() / 32 + 300);
@@ -157,6 +158,30 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(talvane.process.state() == QProcess::NotRunning && !talvane.process.exitCode(), 15000);
         QTRY_COMPARE(Desktop::paste("text/plain"), std::optional<QByteArray>("было в буфере")); // once it took over
         QCOMPARE(Desktop::paste("image/png"), std::optional(png));
+    }
+
+    // With Alt+Space held elsewhere (by openbox's window menu, or here by the X peer), the alert at start names it; the
+    // key chosen in the menu then dictates.
+    void anotherHotKeyChosenInTheMenuDictates()
+    {
+        prepare(R"({"Model": "tiny"})");
+        const auto holder = startPeer({"grab", "space", "8", "10", "24", "26"}); // "taken" under stock openbox
+        Talvane talvane;
+        QVERIFY(waitForActive(talvane.process.processId()));
+        screenshot("hotkey-taken");
+        for (int tries = 0; tries < 5 && talvane.waitForLog("State: idle — Готово — Alt+Пробел", 3000).isEmpty();
+             ++tries)
+            xdotool({"key", "Return"}); // again if it came before the alert took keys
+        talvane.useMenu({"Up", "Up", "Up", "Up", "Up", "Up", "Return"}, "menu-hotkey"); // "Сочетание клавиш…"
+        QVERIFY(waitForActive(talvane.process.processId()));
+        screenshot("hotkey-choice");
+        xdotool({"key", "Down", "Return"}); // Ctrl+Alt+Пробел, saved
+        QVERIFY(!talvane.waitForLog("Hotkey changed to Ctrl+Alt+Space").isEmpty());
+        const auto target = dictate(talvane, "ctrl+alt+space", {}, "ctrl+alt+space");
+        QVERIFY(target && !talvane.waitForLog("State: idle — Вставлено символов: ", 60000).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!target->received().isEmpty(), 5000);
+        QVERIFY(TestSupport::readFile(support + "settings.json").contains("\"Hotkey\" : \"Ctrl+Alt+Space\""));
+        talvane.quit();
     }
 
     // Installed outside temporary folders, the copy may start at login: the fourth item while idle, twice. Then
