@@ -30,7 +30,10 @@ void StatusWindow::setStatus(const QIcon &icon, const QString &status)
 
 void StatusWindow::closeEvent(QCloseEvent *event)
 {
-    // Closed, the program would run on unseen: it stays on the task bar instead.
+    // Closed by the user, the program would run on unseen: it stays on the task bar instead. The program's own
+    // close at quit (not spontaneous) must go through, or Qt would call the quit off.
+    if (!event->spontaneous())
+        return;
     event->ignore();
     showMinimized();
 }

@@ -8,8 +8,8 @@ class QMenu;
 class QToolButton;
 
 // The program's face where the desktop has no tray (GNOME without an extension): a small ordinary window with the
-// status line and a button that opens the tray's menu, so that the program is never invisible. Closing it only
-// minimises it; the menu's last item quits.
+// status line and a button that opens the tray's menu, so that the program is never invisible. The user's close
+// only minimises it; the menu's last item quits.
 class StatusWindow : public QWidget
 {
     Q_OBJECT
