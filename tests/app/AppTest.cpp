@@ -237,6 +237,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 10000);
         host.process.kill(), host.process.waitForFinished();
         QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 10000);
+        QVERIFY(window->close()); // the program's own close, as at quit, is never refused
     }
 
     // The light symbols get a dark rim: readable on a light panel, and still light on a dark one.
