@@ -26,6 +26,9 @@ void quitOnSignals()
         return;
     auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, qApp);
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        // Take the byte, or the notifier fires again at once for as long as the quit waits.
+        char byte;
+        [[maybe_unused]] const auto taken = ::read(quitPipe[0], &byte, 1);
         // An open alert runs an event loop of its own: close it first, then quit the
         // main loop once the alert has returned.
         QApplication::closeAllWindows();
