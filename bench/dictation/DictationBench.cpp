@@ -76,7 +76,10 @@ public:
     TimedEngine(std::unique_ptr<LocalEngine> inner, Marks &marks) : inner(std::move(inner)), marks(marks) {}
     bool isLoaded() const override { return inner->isLoaded(); }
     std::optional<QString> loadedModel() const override { return inner->loadedModel(); }
-    QCoro::Task<> load(QString file, QString name) override { return inner->load(std::move(file), std::move(name)); }
+    QCoro::Task<> load(QString file, QString name, bool gpu) override
+    {
+        return inner->load(std::move(file), std::move(name), gpu);
+    }
     void unload() override { inner->unload(); }
     QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt) override
     {

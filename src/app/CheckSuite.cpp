@@ -59,7 +59,7 @@ bool noiseMarkersAreRemoved()
 bool settingsEncode()
 {
     const QJsonDocument json = QJsonDocument::fromJson(Settings{}.encoded());
-    return json.isObject() && json.object().size() == 8;
+    return json.isObject() && json.object().size() == 9;
 }
 
 bool supportFolderIsWritable()

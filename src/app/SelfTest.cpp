@@ -89,12 +89,13 @@ QCoro::Task<bool> check(QString model, QString audio, QString language)
     QElapsedTimer clock;
     clock.start();
     try {
-        co_await engine.load(model, modelName);
+        co_await engine.load(model, modelName, true);
     } catch (const DescribedError &error) {
         say(QStringLiteral("SELF-TEST FAILED: ") + error.description());
         co_return false;
     }
     const double loadSeconds = clock.nsecsElapsed() / 1e9;
+    say(QStringLiteral("device: ") + engine.device());
 
     clock.restart();
     QString text;

@@ -47,7 +47,7 @@ QCoro::Task<> RecognizerSetup::prepare()
     try {
         if (QFile::exists(file)) {
             try {
-                co_await engine.load(file, name);
+                co_await engine.load(file, name, settings.useGpu);
                 report(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
                 co_return;
             } catch (const std::exception &e) {
@@ -63,7 +63,7 @@ QCoro::Task<> RecognizerSetup::prepare()
                                                    : QStringLiteral("Загрузка модели «%1» отменена").arg(name));
             co_return;
         }
-        co_await engine.load(file, name);
+        co_await engine.load(file, name, settings.useGpu);
         report(RecordingState::idle, QStringLiteral("Готово — ⌥Пробел"));
     } catch (const std::exception &e) {
         Log::error(QStringLiteral("Prepare failed: ") + describe(e));

@@ -59,6 +59,7 @@ Settings decode(const QByteArray &data)
         settings.hotkey = hotkey.toString();
     else if (!hotkey.isUndefined() && !hotkey.isNull())
         Log::info(QStringLiteral("Settings: \"Hotkey\" is not a string — using %1").arg(settings.hotkey));
+    readBool(object, "UseGPU", settings.useGpu);
     QString engine = Settings::engineName(settings.engine);
     readString(object, "Engine", engine);
     // Any other value is a recognition of 3.3 that is gone; migrate() reports it.
@@ -194,6 +195,7 @@ QByteArray Settings::encoded() const
            "  \"ModelsDir\" : " + quoted(modelsDir) + ",\n"
            "  \"AutoPaste\" : " + boolean(autoPaste) + ",\n"
            "  \"CleanSpeech\" : " + boolean(cleanSpeech) + ",\n"
+           "  \"UseGPU\" : " + boolean(useGpu) + ",\n"
            "  \"Engine\" : " + quoted(engineName(engine)) + ",\n"
            "  \"Hotkey\" : " + quoted(hotkey) + "\n"
            "}";

@@ -22,6 +22,7 @@ struct Settings
     // The dictation hot key as Hotkey::parse() reads it; one that does not parse is kept as written, and the
     // program uses the default instead.
     QString hotkey = QStringLiteral("Alt+Space");
+    bool useGpu = true; // local recognition on the graphics card when there is one
 
     // Reads the file with defaults for missing keys, migrates files of version 3.3 and
     // rewrites them; never fails (a bad file gives the defaults and leaves the file alone).

@@ -63,6 +63,20 @@ QString withoutTags(const QString &text)
     return IcuText::toQt(output);
 }
 
+// The graphics card whisper takes when asked to use one: the first ggml knows of, as
+// "Vulkan: <device>"; empty when there is none.
+QString firstGpu()
+{
+    for (size_t i = 0; i < ggml_backend_dev_count(); ++i) {
+        ggml_backend_dev_t device = ggml_backend_dev_get(i);
+        const enum ggml_backend_dev_type type = ggml_backend_dev_type(device);
+        if (type == GGML_BACKEND_DEVICE_TYPE_GPU || type == GGML_BACKEND_DEVICE_TYPE_IGPU)
+            return QString::fromUtf8(ggml_backend_reg_name(ggml_backend_dev_backend_reg(device))) +
+                   QStringLiteral(": ") + QString::fromUtf8(ggml_backend_dev_description(device));
+    }
+    return {};
+}
+
 } // namespace
 
 // What whisper's abort callback polls: the engine's abort count and the one the job was asked under.
@@ -128,37 +142,58 @@ std::optional<QString> TranscriptionEngine::loadedModel() const
     return model;
 }
 
-QCoro::Task<void> TranscriptionEngine::load(QString path, QString name)
+QCoro::Task<void> TranscriptionEngine::load(QString path, QString name, bool gpu)
 {
     Log::info(QStringLiteral("Loading model from '%1'").arg(path));
-    QFuture<bool> work = QtConcurrent::run(&queue, [this, path, name] { return loadOnWorker(path, name); });
+    QFuture<bool> work = QtConcurrent::run(&queue, [this, path, name, gpu] { return loadOnWorker(path, name, gpu); });
     const bool loaded = co_await work;
     if (!loaded)
         throw EngineError::loadFailed(QFileInfo(path).fileName());
     Log::info(QStringLiteral("Model loaded, ready"));
 }
 
-bool TranscriptionEngine::loadOnWorker(const QString &path, const QString &name)
+QString TranscriptionEngine::device() const
+{
+    std::lock_guard guard(stateLock);
+    return !context ? QString() : gpuDevice.isEmpty() ? QStringLiteral("CPU") : gpuDevice;
+}
+
+whisper_context *TranscriptionEngine::initOnWorker(const QString &file, bool gpu)
+{
+    whisper_context_params params = whisper_context_default_params();
+    params.use_gpu = gpu;
+    try {
+        return whisper_init_from_file_with_params(QFile::encodeName(file).constData(), params);
+    } catch (const std::exception &e) { // the library throws on allocation failures
+        Log::write("ERROR", std::string("Model load failed: ") + e.what());
+        return nullptr;
+    }
+}
+
+bool TranscriptionEngine::loadOnWorker(const QString &file, const QString &name, bool gpu)
 {
     freeOnWorker();
-    if (const auto problem = ModelFile::problem(path)) {
+    if (const auto problem = ModelFile::problem(file)) {
         Log::error(QStringLiteral("Model file rejected: ") + *problem);
         return false;
     }
     if (!loadModules())
         return false;
-    whisper_context *loaded = nullptr;
-    try {
-        loaded =
-            whisper_init_from_file_with_params(QFile::encodeName(path).constData(), whisper_context_default_params());
-    } catch (const std::exception &e) { // the library throws on allocation failures
-        Log::write("ERROR", std::string("Model load failed: ") + e.what());
+    QString device = gpu ? firstGpu() : QString();
+    whisper_context *loaded = initOnWorker(file, !device.isEmpty());
+    if (!loaded && !device.isEmpty()) { // a driver that fails: the processor still recognises
+        Log::error(QStringLiteral("The model did not load on %1; loading it on the CPU").arg(device));
+        device.clear();
+        loaded = initOnWorker(file, false);
     }
     if (!loaded)
         return false;
+    Log::info(QStringLiteral("Recognition device: ") + (device.isEmpty() ? QStringLiteral("CPU") : device));
     std::lock_guard guard(stateLock);
     context = loaded;
     model = name;
+    path = file;
+    gpuDevice = device;
     return true;
 }
 
@@ -234,7 +269,23 @@ TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const Job &
     const QByteArray promptBytes = prompt.trimmed().toUtf8();
     params.initial_prompt = promptBytes.isEmpty() ? nullptr : promptBytes.constData();
 
-    const int code = whisper_full(ctx, params, samples.data(), static_cast<int>(samples.size()));
+    int code = runOnWorker(ctx, params, samples);
+    if (code != 0 && !job.cancelled() && !gpuDevice.isEmpty()) {
+        // A graphics card that fails mid-run (a lost device, a driver fault): the same
+        // model on the processor, and the dictation still comes through.
+        Log::error(QStringLiteral("Recognition on %1 failed (%2); again on the CPU").arg(gpuDevice).arg(code));
+        if (whisper_context *onCpu = initOnWorker(path, false)) {
+            {
+                std::lock_guard guard(stateLock);
+                std::swap(context, onCpu);
+                gpuDevice.clear();
+            }
+            whisper_free(onCpu);
+            ctx = context;
+            Log::info(QStringLiteral("Recognition device: CPU"));
+            code = runOnWorker(ctx, params, samples);
+        }
+    }
     if (job.cancelled())
         return {Outcome::Kind::cancelled, 0, {}};
     if (code != 0)
@@ -246,6 +297,17 @@ TranscriptionEngine::Outcome TranscriptionEngine::transcribeOnWorker(const Job &
     for (int i = 0; i < count; ++i)
         segments.push_back({whisper_full_get_segment_text(ctx, i), whisper_full_get_segment_no_speech_prob(ctx, i)});
     return {Outcome::Kind::text, 0, textOf(segments)};
+}
+
+int TranscriptionEngine::runOnWorker(whisper_context *ctx, const whisper_full_params &params,
+                                     const std::vector<float> &samples)
+{
+    try {
+        return whisper_full(ctx, params, samples.data(), static_cast<int>(samples.size()));
+    } catch (const std::exception &e) { // a graphics driver's error arrives as an exception
+        Log::write("ERROR", std::string("Recognition failed: ") + e.what());
+        return -100;
+    }
 }
 
 QString TranscriptionEngine::textOf(std::span<const Segment> segments)

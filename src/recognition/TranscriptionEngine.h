@@ -13,6 +13,7 @@
 #include <vector>
 
 struct whisper_context;
+struct whisper_full_params;
 
 // What the dictation controller needs of the local recogniser; tests drive it with a double.
 class LocalEngine
@@ -21,8 +22,9 @@ public:
     virtual ~LocalEngine() = default;
     virtual bool isLoaded() const = 0;
     virtual std::optional<QString> loadedModel() const = 0;
-    // Throws EngineError when the file will not load.
-    virtual QCoro::Task<> load(QString file, QString name) = 0;
+    // Throws EngineError when the file will not load. `gpu`: on the graphics card when one
+    // is there, else on the processor.
+    virtual QCoro::Task<> load(QString file, QString name, bool gpu) = 0;
     virtual void unload() = 0;
     // Throws Cancelled after abort(), EngineError on failure.
     virtual QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt) = 0;
@@ -50,9 +52,11 @@ public:
     TranscriptionEngine(const TranscriptionEngine &) = delete;
     TranscriptionEngine &operator=(const TranscriptionEngine &) = delete;
 
-    // Loads the model file (checked first); `name` becomes loadedModel(). A failed load
-    // leaves no model loaded and throws EngineError::loadFailed.
-    QCoro::Task<void> load(QString path, QString name) override;
+    // Loads the model file (checked first); `name` becomes loadedModel(). With `gpu`, on the
+    // first graphics card ggml's Vulkan module finds; when there is none, or the model does
+    // not load there, on the processor (logged). A failed load leaves no model loaded and
+    // throws EngineError::loadFailed.
+    QCoro::Task<void> load(QString path, QString name, bool gpu) override;
     // Recognises 16 kHz mono samples; `language` is a whisper code or "auto", `prompt`
     // the initial prompt (blank: none). Returns the cleaned text, possibly empty.
     QCoro::Task<QString> transcribe(std::vector<float> samples, QString language, QString prompt) override;
@@ -64,6 +68,8 @@ public:
 
     bool isLoaded() const override;
     std::optional<QString> loadedModel() const override;
+    // Where the loaded model runs: "Vulkan: <device>" or "CPU"; empty with no model.
+    QString device() const;
 
     // Threads whisper uses for one recognition (default: threadCountFor the machine).
     void setThreadCount(int count) { threads = count; }
@@ -83,7 +89,9 @@ private:
     struct Outcome;
     struct Job;
 
-    bool loadOnWorker(const QString &path, const QString &name);
+    bool loadOnWorker(const QString &path, const QString &name, bool gpu);
+    whisper_context *initOnWorker(const QString &path, bool gpu);
+    int runOnWorker(whisper_context *ctx, const whisper_full_params &params, const std::vector<float> &samples);
     Outcome transcribeOnWorker(const Job &job, const std::vector<float> &samples, const QString &language,
                                const QString &prompt);
     void freeOnWorker();
@@ -97,4 +105,6 @@ private:
     mutable std::mutex stateLock; // written on the worker, read by the owner
     whisper_context *context = nullptr;
     std::optional<QString> model;
+    QString path;       // of the loaded model, to load it again on the processor
+    QString gpuDevice;  // the graphics card it runs on; empty: the processor
 };

@@ -121,7 +121,7 @@ private Q_SLOTS:
         QVERIFY(!logLines().mid(mark).join('\n').contains("secret-token"));
         QCOMPARE(readFile(Settings::path()) == json, outcome != migrated);
         const Settings changed("base", "«мир» \\ / \"tab\"\t\nline 😀", "ru", "/my models", false, false, Engine::cloud,
-                               "Super+F9");
+                               "Super+F9", false);
         changed.save(); // the first change made in the menu keeps a hand edit with a slip in it beside the new file
         QCOMPARE(contents(Settings::path() + ".bad"), outcome == keptAside ? json : "(none)");
         QCOMPARE(Settings::load(), changed);

@@ -39,7 +39,7 @@ struct FakeEngine : Fake<LocalEngine>
     {
         return s.loaded ? std::optional(s.loadedName) : std::nullopt;
     }
-    QCoro::Task<> load(QString file, QString name) override
+    QCoro::Task<> load(QString file, QString name, bool) override
     {
         co_await aTurn();
         // Only a file the fake download wrote is sure to load.
