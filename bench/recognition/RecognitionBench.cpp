@@ -1,8 +1,10 @@
 // Recognition benchmark: prints the cost of the engine's wrapping around whisper, of the
 // recorder's conditioning, and the recorder's start-up latency on the virtual microphone.
 //
-//   bench_recognition [--model <ggml.bin>] [--audio <speech file>] [--runs N]
+//   bench_recognition [--model <ggml.bin>] [--audio <speech file>] [--runs N] [--device cpu|gpu]
 //
+// The recognition runs on the processor, on the graphics card (ggml's Vulkan module), or
+// without --device on both, one after the other.
 // Without --model a synthetic model is written; without --audio a Russian phrase is
 // spoken with espeak-ng. The latency figure needs the desktop test session
 // (scripts/test-session), whose microphone is fed through $TALVANE_MIC_FIFO.
@@ -92,12 +94,14 @@ double bareWhisper(whisper_context *context, const std::vector<float> &samples)
 }
 
 // whisper-cli's own processing time for the file: its total minus its model load.
-double cliProcessing(const QString &model, const QString &wav)
+double cliProcessing(const QString &model, const QString &wav, bool gpu)
 {
     QByteArray log;
-    if (!run(QStringLiteral(TALVANE_WHISPER_CLI),
-             {"-m", model, "-f", wav, "-t", QString::number(threads), "-bs", QString::number(beam), "-l", language},
-             &log))
+    QStringList arguments{"-m", model, "-f", wav, "-t", QString::number(threads), "-bs", QString::number(beam),
+                          "-l", language};
+    if (!gpu)
+        arguments << "-ng";
+    if (!run(QStringLiteral(TALVANE_WHISPER_CLI), arguments, &log))
         return NAN;
     auto timing = [&](const char *name) {
         const QRegularExpression pattern(QStringLiteral("%1 time =\\s+([0-9.]+) ms").arg(QLatin1String(name)));
@@ -122,7 +126,7 @@ bool writeWav(const QString &path, const std::vector<float> &samples)
     return written;
 }
 
-void benchRecognition(const QString &model, const QString &speech, const QString &wav, int runs)
+void benchRecognition(const QString &model, const QString &speech, const QString &wav, int runs, bool gpu)
 {
     const LoadedAudio audio = AudioRecorder::loadFile(speech);
     Take take = AudioRecorder::process(audio.samples, audio.rate, audio.samples.size() / audio.rate);
@@ -137,9 +141,19 @@ void benchRecognition(const QString &model, const QString &speech, const QString
 
     TranscriptionEngine engine;
     engine.setThreadCount(threads);
-    QCoro::waitFor(engine.load(model, QStringLiteral("bench")));
-    whisper_context *bare =
-        whisper_init_from_file_with_params(QFile::encodeName(model).constData(), whisper_context_default_params());
+    QCoro::waitFor(engine.load(model, QStringLiteral("bench"), gpu));
+    const QString device = engine.device();
+    std::printf("device: %s\n", qPrintable(device));
+    if (gpu && device == QLatin1String("CPU")) {
+        std::printf("  no Vulkan device here: nothing to measure on a graphics card\n");
+        return;
+    }
+    if (device.contains(QLatin1String("llvmpipe")))
+        std::printf("  llvmpipe is mesa's Vulkan driver running on the processor: these figures show that\n"
+                    "  recognition works through Vulkan, not how fast a graphics card is\n");
+    whisper_context_params bareParams = whisper_context_default_params();
+    bareParams.use_gpu = gpu;
+    whisper_context *bare = whisper_init_from_file_with_params(QFile::encodeName(model).constData(), bareParams);
 
     auto viaEngine = [&] {
         QElapsedTimer clock;
@@ -162,7 +176,7 @@ void benchRecognition(const QString &model, const QString &speech, const QString
     }
     whisper_free(bare);
     for (int i = 0; i < runs; ++i)
-        cli.ms.push_back(cliProcessing(model, wav));
+        cli.ms.push_back(cliProcessing(model, wav, gpu));
 
     print("TranscriptionEngine::transcribe", wrapped);
     print("bare whisper_full", direct);
@@ -259,6 +273,7 @@ int main(int argc, char **argv)
     QStringList args = app.arguments().mid(1);
     QString model, speech;
     int runs = 11;
+    QList<bool> devices{false, true}; // on the processor, on the graphics card
     for (int i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--model"))
             model = args[i + 1];
@@ -266,6 +281,8 @@ int main(int argc, char **argv)
             speech = args[i + 1];
         else if (args[i] == QLatin1String("--runs"))
             runs = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--device"))
+            devices = {args[i + 1] == QLatin1String("gpu")};
     }
     if (model.isEmpty()) {
         model = home.filePath(QStringLiteral("ggml-synthetic.bin"));
@@ -279,7 +296,8 @@ int main(int argc, char **argv)
                  {"-v", "ru", "-w", speech, "Проверка распознавания речи: раз, два, три, четыре, пять."}))
             return 1;
     }
-    benchRecognition(model, speech, home.filePath(QStringLiteral("speech-16k.wav")), runs);
+    for (const bool gpu : devices)
+        benchRecognition(model, speech, home.filePath(QStringLiteral("speech-16k.wav")), runs, gpu);
     benchConditioning(runs);
     benchFirstBuffer(runs);
     return 0;
