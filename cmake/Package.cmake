@@ -68,8 +68,9 @@ whisper.cpp (or in the Nimbrel cloud recogniser), optionally cleans Russian
 dictation of fillers, stutters and self-corrections, and pastes the text
 where you were typing, giving the clipboard back what it held before.
 
-It lives in the system tray. The recognition code picks the fastest
-instruction set this processor supports.")
+It lives in the system tray. Recognition runs on the graphics card where
+Vulkan reaches one, else on the processor, with the fastest instruction set
+it supports.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
