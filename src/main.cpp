@@ -2,6 +2,7 @@
 #include "app/Wiring.h"
 #include "platform/Log.h"
 #include "app/CheckSuite.h"
+#include "app/ControlService.h"
 #include "app/SelfTest.h"
 
 #include <QApplication>
@@ -51,6 +52,11 @@ the recognised text is pasted where you were typing. Without options, starts in 
 tray (notification area).
 
 Options:
+  --toggle       start or stop a dictation in the running copy (bind this to a key
+                 in the desktop's keyboard settings where Alt+Space cannot be used)
+  --cancel       cancel the running copy's recording or recognition (as Escape does)
+  --status       print the running copy's status line
+                 (these three exit 1 when no copy runs)
   --self-test MODEL AUDIO [LANGUAGE]
                  recognise an audio file with a whisper model and print the transcript,
                  without the tray; LANGUAGE is a code such as "ru" or "auto"
@@ -91,12 +97,17 @@ int main(int argc, char **argv)
             std::fputs(help, stdout);
             return 0;
         }
+        if ((option == "--toggle" || option == "--cancel" || option == "--status") && argc == 2) {
+            QCoreApplication app(argc, argv);
+            return ControlService::command(QString::fromLatin1(option.data(), qsizetype(option.size())));
+        }
         if (option == "--version" && argc == 2) {
             std::printf("talvane %s\n", TalvaneApp::version().toUtf8().constData());
             return 0;
         }
         // A known option followed by more: the first extra word is the wrong one.
-        const bool known = option == "--selftest" || option == "--help" || option == "-h" || option == "--version";
+        const bool known = option == "--selftest" || option == "--help" || option == "-h" || option == "--version" ||
+                           option == "--toggle" || option == "--cancel" || option == "--status";
         std::fprintf(stderr, "talvane: unrecognised argument '%s'\nTry 'talvane --help' for more information.\n",
                      known ? argv[2] : argv[1]);
         return 2;
@@ -106,6 +117,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Talvane"));
     QApplication::setApplicationVersion(TalvaneApp::version());
     QApplication::setQuitOnLastWindowClosed(false); // alerts come and go; the tray stays
+    if (!ControlService::claimName()) {
+        std::puts("Talvane уже запущен");
+        return 0;
+    }
     quitOnSignals();
     // Lives for the whole process: the tray, the hot keys and the controller hang off it.
     static TalvaneApp *instance = new TalvaneApp(desktopEnvironment());

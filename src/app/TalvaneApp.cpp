@@ -1,5 +1,7 @@
 #include "app/TalvaneApp.h"
 
+#include "app/ControlService.h"
+
 #include "app/ReminderNotifier.h"
 #include "app/StatusWindow.h"
 #include "app/TrayIcons.h"
@@ -133,6 +135,11 @@ void TalvaneApp::followTrayHost()
 void TalvaneApp::wire()
 {
     QPointer<TalvaneApp> self(this);
+    control = std::make_unique<ControlService>(ControlService::Commands{
+        [self] { self ? self->controller->toggle() : void(); },
+        [self] { self ? self->controller->cancel() : void(); },
+        [self] { self ? self->controller->copyLastDictation() : void(); },
+        [self] { return self ? self->controller->status() : QString(); }});
     keys->onToggle = [self] {
         if (self)
             self->controller->toggle();
@@ -268,6 +275,7 @@ void TalvaneApp::refresh()
     const RecordingState s = controller->state();
     const Settings &st = controller->settings();
     statusLine->setText(controller->status());
+    control->statusChanged();
     toggleItem->setText(s == RecordingState::recording ? QStringLiteral("Остановить и распознать")
                                                        : QStringLiteral("Начать диктовку"));
     toggleItem->setEnabled(s == RecordingState::idle || s == RecordingState::recording || s == RecordingState::error);

@@ -18,6 +18,7 @@ class HotkeyBackend;
 class HotkeyManager;
 class ReminderNotifier;
 class StatusWindow;
+class ControlService;
 
 // The tray application: creates the long-lived objects at launch, wires them together,
 // owns the tray icon with its menu, and keeps both in step with the dictation controller.
@@ -111,4 +112,5 @@ private:
     std::unique_ptr<StatusWindow> window;
     QTimer trayWatch;
     std::unique_ptr<ReminderNotifier> notices;
+    std::unique_ptr<ControlService> control; // the session-bus interface: talvane --toggle and others
 };

@@ -82,13 +82,23 @@ class ProgramTest : public QObject
         copy(types.isEmpty() ? Types{{"UTF8_STRING", "было"}} : types);
         if (!target || talvane.waitForLog("State: idle — Готово").isEmpty())
             return nullptr;
-        xdotool({"key", key});
+        press(key);
         talvane.waitForLog("State: recording");
         TestSupport::writeFile(qEnvironmentVariable("TALVANE_MIC_FIFO"), phrase);
         QTest::qWait(phrase.size() / 32 + 300);
         target->activate();
-        xdotool({"key", end});
+        press(end);
         return target;
+    }
+    // Presses `key`, or for an option such as --toggle runs `talvane <option>`; its exit code and output.
+    static std::pair<int, QString> press(const QString &key)
+    {
+        if (!key.startsWith("--"))
+            return {0, xdotool({"key", key})};
+        QProcess talvane;
+        talvane.start(buildTree, key == "--" ? QStringList() : QStringList{key});
+        const bool ended = talvane.waitForFinished(30000);
+        return {ended ? talvane.exitCode() : -1, (talvane.readAllStandardOutput() + talvane.readAllStandardError()).trimmed()};
     }
 
 private Q_SLOTS:
@@ -116,20 +126,23 @@ private Q_SLOTS:
     void dictationPastesIntoTheTargetWindow_data()
     {
         QTest::addColumn<QByteArray>("settings"); // cleaning on: its future once freed the result twice (GCC 12)
-        QTest::newRow("local, cleaned") << QByteArray(R"({"Model": "tiny", "CleanSpeech": true})");
-        QTest::newRow("cloud via whisper-server") << QByteArray(R"({"Model": "tiny", "Engine": "cloud"})");
+        QTest::addColumn<QString>("key");         // or started and ended from outside, over the session bus
+        QTest::newRow("local, cleaned") << QByteArray(R"({"Model": "tiny", "CleanSpeech": true})") << "alt+space";
+        QTest::newRow("cloud via whisper-server, talvane --toggle")
+            << QByteArray(R"({"Model": "tiny", "Engine": "cloud"})") << "--toggle";
     }
 
     void dictationPastesIntoTheTargetWindow()
     {
         QFETCH(QByteArray, settings);
+        QFETCH(QString, key);
         prepare(settings);
         std::optional<WhisperServer> server; // standing in for the cloud service
         if (settings.contains("cloud"))
             TestSupport::writeFile(CloudKeyFile::path(), "{\"URL\": \"" + server.emplace(model).url("").toEncoded() +
                                                              "\", \"Key\": \"" + cloudKey.toUtf8() + "\"}");
         Talvane talvane;
-        const auto target = dictate(talvane, "alt+space");
+        const auto target = dictate(talvane, key, {}, key);
         QVERIFY(target);
         const QString pasted = talvane.waitForLog("State: idle — Вставлено символов: ", 60000);
         QVERIFY2(!pasted.isEmpty(), qPrintable(talvane.log().filter("State: ").join('\n')));
@@ -140,6 +153,21 @@ private Q_SLOTS:
         for (const QString &line : talvane.log())
             QVERIFY2(!line.contains(target->received()) && !line.contains(cloudKey), qPrintable(line));
         QVERIFY(!server || server->output().contains("dictation.wav"));
+        talvane.quit();
+    }
+
+    // With no copy running, the commands fail and say so; a second start leaves the running copy alone, which
+    // --status and --cancel reach.
+    void controlFromOutside()
+    {
+        QCOMPARE(press("--toggle"), std::pair(1, QString("talvane: Talvane не запущен")));
+        prepare(R"({"Model": "tiny"})");
+        Talvane talvane;
+        QVERIFY(!talvane.waitForLog("State: idle — Готово").isEmpty());
+        QCOMPARE(press("--"), std::pair(0, QString("Talvane уже запущен"))); // "--" alone: no argument at all
+        QVERIFY(press("--status").second.startsWith("Готово — Alt+Пробел"));
+        QVERIFY(press("--toggle").first == 0 && !talvane.waitForLog("State: recording").isEmpty());
+        QVERIFY(press("--cancel").first == 0 && !talvane.waitForLog("State: idle — Отменено").isEmpty());
         talvane.quit();
     }
 
