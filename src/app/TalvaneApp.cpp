@@ -105,7 +105,17 @@ void TalvaneApp::launch()
     tray = std::make_unique<QSystemTrayIcon>();
     buildMenu();
     wire();
-    if (!keys->toggleRegistered())
+    Log::info(QStringLiteral("Session: ") + (env.wayland ? QStringLiteral("Wayland") : QStringLiteral("X11")));
+    if (env.wayland && keys->toggleRegistered())
+        Log::info(QStringLiteral("Hot key held through XWayland: it reaches Talvane only while an X11 window has "
+                                 "the focus; talvane --toggle works everywhere"));
+    else if (env.wayland) // not "taken": the desktop gives programs no global keys at all
+        env.alerts->inform(QStringLiteral("Глобальные сочетания клавиш недоступны"),
+                           QStringLiteral("Этот рабочий стол (Wayland) не даёт программам глобальных сочетаний "
+                                          "клавиш. Назначьте команду «talvane --toggle» на удобное сочетание в "
+                                          "настройках клавиатуры рабочего стола (для отмены — «talvane --cancel»). "
+                                          "До тех пор диктовку можно начинать из меню значка Talvane на панели."));
+    else if (!keys->toggleRegistered())
         env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят"), keys->toggleKey()),
                            QStringLiteral("Это сочетание уже использует другая программа. Talvane запустится, но "
                                           "начинать диктовку придётся из меню значка Talvane на панели. Там же, в "

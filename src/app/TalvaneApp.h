@@ -36,6 +36,8 @@ public:
         std::unique_ptr<Alerts> alerts;
         QString autostartFolder;
         std::optional<QString> executable; // absent: launch at login is not offered
+        // A Wayland session: programs get no global keys there (an X11 grab reaches only XWayland windows).
+        bool wayland = false;
     };
 
     explicit TalvaneApp(Environment environment, QObject *parent = nullptr);

@@ -36,5 +36,7 @@ TalvaneApp::Environment desktopEnvironment()
     env.alerts = std::make_unique<MessageBoxAlerts>();
     env.autostartFolder = Autostart::folder();
     env.executable = Autostart::executable();
+    env.wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+                  qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
     return env;
 }
