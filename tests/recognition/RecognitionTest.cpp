@@ -163,6 +163,9 @@ private Q_SLOTS:
     // only when named); a driver setting that finds nothing leaves the processor. Both give the same words.
     void graphicsCardGivesTheProcessorsTranscript()
     {
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("lavapipe's shader compiler under AddressSanitizer takes minutes; the plain build runs this case");
+#endif
         QStringList transcripts;
         for (const auto &[icd, device] : {std::pair{"/usr/share/vulkan/icd.d/lvp_icd.x86_64.json", "Vulkan: llvmpipe"},
                                           std::pair{"/nonexistent/icd.json", "CPU"}}) {
@@ -172,7 +175,7 @@ private Q_SLOTS:
             environment.insert(u"GGML_VK_VISIBLE_DEVICES"_qs, u"0"_qs);
             talvane.setProcessEnvironment(environment);
             talvane.start(QStringLiteral(TALVANE_EXECUTABLE), {u"--self-test"_qs, model, path("speech.wav"), u"ru"_qs});
-            QVERIFY(talvane.waitForFinished(120'000) && talvane.exitCode() == 0);
+            QVERIFY(talvane.waitForFinished(300'000) && talvane.exitCode() == 0); // lavapipe: a minute at times
             const QStringList out = QString::fromUtf8(talvane.readAllStandardOutput()).split(u'\n');
             QVERIFY2(out.filter(u"device: "_qs).value(0).startsWith(u"device: "_qs + device), qPrintable(out.join('\n')));
             transcripts << out.filter(u"TRANSCRIPT: "_qs);
