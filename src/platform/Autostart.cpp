@@ -1,5 +1,6 @@
 #include "platform/Autostart.h"
 
+#include "platform/DesktopApps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 
@@ -56,27 +57,6 @@ QString escapeValue(const QString &value)
             out += QStringLiteral("\\r");
         else
             out += c;
-    }
-    return out;
-}
-
-QString unescapeValue(const QString &value)
-{
-    QString out;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value[i];
-        if (c != QLatin1Char('\\') || i + 1 == value.size()) {
-            out += c;
-            continue;
-        }
-        const QChar next = value[++i];
-        switch (next.unicode()) {
-        case 's': out += QLatin1Char(' '); break;
-        case 'n': out += QLatin1Char('\n'); break;
-        case 't': out += QLatin1Char('\t'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        default: out += next;
-        }
     }
     return out;
 }
@@ -142,7 +122,7 @@ std::optional<QString> xdgStartedProgram(const QByteArray &file)
         if (equals < 0)
             return std::nullopt; // not a desktop entry
         const QString key = line.left(equals).trimmed();
-        const QString value = unescapeValue(line.mid(equals + 1).trimmed());
+        const QString value = DesktopApps::unescapeValue(line.mid(equals + 1).trimmed());
         // An entry the user switched off in a session's settings reads as off.
         if ((key == QLatin1String("Hidden") && value == QLatin1String("true")) ||
             (key == QLatin1String("X-GNOME-Autostart-enabled") && value == QLatin1String("false")))

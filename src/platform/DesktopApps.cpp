@@ -70,8 +70,11 @@ QStringList candidates(const QString &mimeType)
     return ids;
 }
 
-// Undoes the escapes of a desktop entry's string values.
-QString unescaped(const QString &value)
+} // namespace
+
+namespace DesktopApps {
+
+QString unescapeValue(const QString &value)
 {
     QString out;
     for (qsizetype i = 0; i < value.size(); ++i) {
@@ -85,17 +88,13 @@ QString unescaped(const QString &value)
     return out;
 }
 
-} // namespace
-
-namespace DesktopApps {
-
 QStringList expandExec(const QString &exec, const QString &file, const QString &icon, const QString &name)
 {
     // Split into arguments: double quotes group, and inside them a backslash escapes the next character.
     QStringList words;
     QString word;
     bool quoted = false, started = false;
-    const QString line = unescaped(exec);
+    const QString line = unescapeValue(exec);
     for (qsizetype i = 0; i < line.size(); ++i) {
         const QChar c = line[i];
         if (quoted && c == '\\' && i + 1 < line.size()) {
@@ -160,7 +159,7 @@ std::optional<QStringList> commandFor(const QString &mimeType, const QString &fi
                 if (!QFileInfo(path).isFile())
                     continue;
                 const Group entry = readGroup(path, QStringLiteral("Desktop Entry"));
-                const QString tryExec = unescaped(entry.value(QStringLiteral("TryExec")));
+                const QString tryExec = unescapeValue(entry.value(QStringLiteral("TryExec")));
                 if (entry.value(QStringLiteral("Hidden")) == QLatin1String("true") ||
                     (!tryExec.isEmpty() && QStandardPaths::findExecutable(tryExec).isEmpty() &&
                      !QFileInfo(tryExec).isExecutable()))

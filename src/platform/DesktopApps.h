@@ -19,4 +19,7 @@ std::optional<QStringList> commandFor(const QString &mimeType, const QString &fi
 // when the entry names no place for it); empty when the value cannot be read.
 QStringList expandExec(const QString &exec, const QString &file, const QString &icon = {}, const QString &name = {});
 
+// Undoes the escapes of a desktop entry's string values (\s \n \t \r \\).
+QString unescapeValue(const QString &value);
+
 } // namespace DesktopApps
