@@ -121,7 +121,7 @@ QCoro::Task<bool> ReminderNotifier::post(QString title, QString text, std::optio
     if (reply.type() == QDBusMessage::ErrorMessage) {
         const QDBusError error(reply);
         if (noServer(error))
-            Log::write("INFO", "Notifications are off for Talvane — showing the reminder under the menu-bar icon");
+            Log::write("INFO", "Notifications are off for Talvane — showing the reminder under the tray icon");
         else
             Log::error(QStringLiteral("Notification not posted: ") + error.message());
         co_return false;
