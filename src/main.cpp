@@ -113,6 +113,11 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // On a Wayland desktop the windows stay on XWayland where it runs: there the level capsule never takes the
+    // focus from the window being dictated into, and the tray works as on X11.
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY") &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Talvane"));
     QApplication::setApplicationVersion(TalvaneApp::version());

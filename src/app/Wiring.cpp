@@ -4,6 +4,10 @@
 #include "audio/AudioRecorder.h"
 #include "platform/Autostart.h"
 #include "platform/CloudKeyProvider.h"
+#include "platform/Log.h"
+#include "platform/wayland/WaylandClipboard.h"
+#include "platform/wayland/WaylandKeySender.h"
+#include "platform/wayland/WaylandWorkspace.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11HotkeyBackend.h"
 #include "platform/x11/X11KeySender.h"
@@ -14,6 +18,40 @@
 #include "recognition/TranscriptionEngine.h"
 #include "text/TextPaster.h"
 
+namespace {
+
+bool waylandSession()
+{
+    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+           qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+}
+
+// On Wayland the clipboard and the keys must reach native windows: through the compositor's own protocols where
+// it has them, else through what XWayland reaches, else the text is only copied.
+std::unique_ptr<TextPaster> paster()
+{
+    if (!waylandSession())
+        return std::make_unique<TextPaster>(std::make_unique<X11Clipboard>(), std::make_unique<X11Workspace>(),
+                                            std::make_unique<X11KeySender>());
+    std::unique_ptr<Clipboard> clipboard;
+    if (WaylandClipboard::available())
+        clipboard = std::make_unique<WaylandClipboard>();
+    else
+        clipboard = std::make_unique<X11Clipboard>();
+    std::unique_ptr<KeySender> keys;
+    if (WaylandKeySender::available())
+        keys = std::make_unique<WaylandKeySender>();
+    else
+        keys = std::make_unique<NoKeySender>();
+    Log::info(QStringLiteral("Wayland routes: clipboard through %1, keys through %2")
+                  .arg(WaylandClipboard::available() ? "data control" : "XWayland",
+                       keys->isTrusted() ? "a virtual keyboard" : "nothing (dictations are copied)"));
+    return std::make_unique<TextPaster>(
+        std::move(clipboard), std::make_unique<WaylandWorkspace>(std::make_unique<X11Workspace>()), std::move(keys));
+}
+
+} // namespace
+
 AppState::Collaborators desktopCollaborators()
 {
     AppState::Collaborators parts;
@@ -21,8 +59,7 @@ AppState::Collaborators desktopCollaborators()
     parts.engine = std::make_unique<TranscriptionEngine>();
     parts.cloud = std::make_unique<RemoteTranscriber::Client>();
     parts.keys = std::make_unique<CloudKeyFile>();
-    parts.paster = std::make_unique<TextPaster>(std::make_unique<X11Clipboard>(), std::make_unique<X11Workspace>(),
-                                                std::make_unique<X11KeySender>());
+    parts.paster = paster();
     parts.overlay = std::make_unique<WaveformOverlay>(std::make_unique<X11WindowLocator>());
     parts.download = &ModelDownloader::download;
     return parts;
@@ -36,7 +73,6 @@ TalvaneApp::Environment desktopEnvironment()
     env.alerts = std::make_unique<MessageBoxAlerts>();
     env.autostartFolder = Autostart::folder();
     env.executable = Autostart::executable();
-    env.wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
-                  qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    env.wayland = waylandSession();
     return env;
 }

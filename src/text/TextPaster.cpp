@@ -61,6 +61,10 @@ QCoro::Task<PasteResult> TextPaster::paste(QString text, bool autoPaste, std::op
     Log::info(QStringLiteral("TextPaster: paste called with %1 chars").arg(count));
     if (!autoPaste)
         co_return copy(text) ? PasteResult::copied : PasteResult::failed;
+    if (!keys->isTrusted() && !keys->canPrompt()) {
+        Log::info(QStringLiteral("TextPaster: this desktop lets no program send keys — the text is copied instead"));
+        co_return copy(text) ? PasteResult::copied : PasteResult::failed;
+    }
     if (!keys->isTrusted()) {
         Log::info(QStringLiteral("TextPaster: no Accessibility permission — the pasteboard stays as it was"));
         requestAccessibilityIfNeeded();

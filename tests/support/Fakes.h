@@ -65,13 +65,14 @@ struct FakeWorkspace : Workspace
 
 struct FakeKeySender : KeySender
 {
-    bool trusted = true;
+    bool trusted = true, askable = true;
     int prompts = 0;
     std::vector<RunningApp> pastes;
     std::function<void()> onPaste = [] {}; // runs as the chord goes out, e.g. to look at the clipboard then
 
     bool isTrusted() const override { return trusted; }
     void promptForTrust() override { ++prompts; }
+    bool canPrompt() const override { return askable; }
     void postPaste(const RunningApp &target) override { pastes.push_back(target), onPaste(); }
 };
 

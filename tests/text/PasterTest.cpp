@@ -138,15 +138,16 @@ private Q_SLOTS:
         }
     }
 
-    void withoutAutomaticPastingTheTextStays()
+    void withoutAutomaticPastingOrAnyWayToSendKeysTheTextStays()
     {
-        for (bool works : {true, false}) {
+        for (const auto &[autoPaste, works] : {std::pair{false, true}, {false, false}, {true, true}, {true, false}}) {
             Rig rig;
             rig.clipboard.setTextWorks = works;
-            QCOMPARE(rig.paste(QStringLiteral("dictated"), editor, false),
+            rig.keys.trusted = rig.keys.askable = !autoPaste; // automatic pasting on a desktop without a key route
+            QCOMPARE(rig.paste(QStringLiteral("dictated"), editor, autoPaste),
                      works ? PasteResult::copied : PasteResult::failed);
             rig.passRestoreDelay();
-            QVERIFY(rig.keys.pastes.empty() && !rig.clipboard.lastWriteTransient);
+            QVERIFY(rig.keys.pastes.empty() && !rig.clipboard.lastWriteTransient && rig.keys.prompts == 0);
             QCOMPARE(rig.clipboard.text(), works ? "dictated" : "");
         }
     }
