@@ -257,7 +257,7 @@ private Q_SLOTS:
                 painter.drawPixmap(state * 48, row * 48, TrayIcons::icon(RecordingState(state)).pixmap(48, 48));
             // On the 24-unit grid: the strokes at x = 2.5 (the loading circle) and 8.5 (the idle mic) units, the rim
             // just outside them.
-            for (const auto [state, x, y] :
+            for (const auto &[state, x, y] :
                  {std::tuple{RecordingState::loading, 5, 24}, {RecordingState::idle, 17, 16}}) {
                 const QPoint stroke(int(state) * 48 + x, row * 48 + y);
                 QVERIFY(qGray(shown.pixel(stroke)) > 200 && qGray(shown.pixel(stroke - QPoint(3, 0))) < 80);

@@ -1,4 +1,4 @@
-// The X11 seams, the capsule, the notices and live capture against the real peers of the test session.
+// The X11 and Wayland seams, the capsule, the notices and live capture against the real peers of the test session.
 #include "Desktop.h"
 #include "AwaitTask.h"
 #include "SpeechFixture.h"
@@ -7,6 +7,7 @@
 #include "app/WaveformOverlay.h"
 #include "audio/AudioRecorder.h"
 #include "dictation/HotkeyManager.h"
+#include "platform/wayland/WaylandClipboard.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11HotkeyBackend.h"
@@ -20,6 +21,7 @@
 #include <thread>
 
 using namespace Desktop;
+using namespace std::chrono_literals;
 
 const QString title = QStringLiteral("Текст не вставился"), text = title.repeated(6); // wraps in the banner
 
@@ -112,6 +114,35 @@ private Q_SLOTS:
             QVERIFY(read.late.isEmpty() && read.tooLarge.size() == (items.isEmpty() ? 1 : 0));
             QVERIFY(!items.isEmpty() || (read.tooLarge[0].first == copied[0].first && read.tooLarge[0].second > limit));
         }
+    }
+
+    // Beside sway, through data control and no window of ours: every byte of another program's copy, or of ours
+    // to other programs; without a compositor, no such clipboard and no crash.
+    void waylandClipboardKeepsEveryByte()
+    {
+        QCOMPARE(WaylandClipboard::available(), waylandClipboard());
+        WaylandClipboard clipboard;
+        QVERIFY(waylandClipboard() || !clipboard.setText("x", false));
+        if (!waylandClipboard())
+            return;
+        const QByteArray big(3 << 20, '\xb5'), hi = QStringLiteral("Привет").toUtf8(); // big: many pipe buffers
+        const auto snapshot = [&](qint64 limit) { return *TestSupport::await(clipboard.snapshot(2s, limit)).value; };
+        copy({{"image/png", big}});
+        QCOMPARE(snapshot(4 << 20).items, (QList<ClipboardItem>{{{"image/png", big}}}));
+        const ClipboardSnapshot over = snapshot(1 << 20);
+        QVERIFY(over.items.isEmpty() && over.tooLarge.value(0).first == "image/png");
+        qint64 changes = clipboard.changeCount();
+        QVERIFY(clipboard.write({{{"image/png", big}}, {{"text/plain", hi}, {"image/png", "second item's"}}}));
+        QCOMPARE(paste("image/png"), big);
+        QCOMPARE(snapshot(4 << 20).items, (QList<ClipboardItem>{{{"image/png", big}, {"text/plain", hi}}}));
+        QVERIFY(clipboard.setText(hi, true) && clipboard.changeCount() > changes);
+        QCOMPARE(paste("text/plain;charset=utf-8"), hi);
+        QCOMPARE(paste("x-kde-passwordManagerHint"), "secret"); // clipboard managers leave it out of their history
+        changes = clipboard.changeCount();
+        copy({{"text/plain", "elsewhere"}});
+        QTRY_VERIFY(clipboard.changeCount() > changes);
+        clipboard.clear();
+        QVERIFY(!paste("text/plain") && snapshot(1024).items.isEmpty());
     }
 
     void keysHeldByAnotherClientAreTakenWithoutTrace()

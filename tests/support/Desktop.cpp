@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScreen>
 #include <QUuid>
 
@@ -9,15 +12,36 @@ namespace Desktop {
 
 namespace {
 
+// The process whose window has sway's focus.
+qint64 swayFocus()
+{
+    QList<QJsonObject> nodes{QJsonDocument::fromJson(run("swaymsg", {"-t", "get_tree"}).value_or("")).object()};
+    for (qsizetype i = 0; i < nodes.size(); ++i) {
+        if (nodes[i]["focused"].toBool())
+            return nodes[i]["pid"].toInteger();
+        for (const char *children : {"nodes", "floating_nodes"})
+            for (const QJsonValue &child : nodes[i][children].toArray())
+                nodes.append(child.toObject());
+    }
+    return 0;
+}
+
 // %1 in `arguments` names the file a target window writes what reached it to.
-std::unique_ptr<Program> start(const QString &program, QStringList arguments, bool target = false)
+std::unique_ptr<Program> start(const QString &program, QStringList arguments, bool target = false, bool wayland = false)
 {
     auto started = std::make_unique<Program>();
+    started->wayland = wayland;
     started->output = target ? QDir::home().filePath(QUuid::createUuid().toString(QUuid::Id128)) : QString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb"); // Qt would choose Wayland where it runs
+    started->process.setProcessEnvironment(env);
     started->process.start(program, arguments.replaceInStrings("%1", started->output));
+    const qint64 pid = started->process.waitForStarted(5000) ? started->process.processId() : 0;
     if (!target && started->process.waitForReadyRead(5000))
         started->answer = QString::fromUtf8(started->process.readLine().trimmed());
-    else if (target && started->process.waitForStarted(5000) && waitForActive(started->process.processId()))
+    else if (target && wayland && QTest::qWaitFor([&] { return swayFocus() == pid; }, 10000))
+        started->window = pid;
+    else if (target && !wayland && pid && waitForActive(pid))
         started->window = xdotool({"getactivewindow"}).toULongLong();
     return started->answer.isEmpty() && !started->window ? nullptr : std::move(started);
 }
@@ -75,14 +99,21 @@ void copy(const Types &types)
         if (bytes)
             TestSupport::writeFile(arguments.last(), *bytes);
     }
-    const QStringList owner =
-        types.size() == 1 && types.first().second
-            ? QStringList{"xclip", "-selection", "clipboard", "-t", arguments[1], "-i", arguments[2]}
-            : QStringList{TALVANE_X_PEER} + arguments;
+    QStringList owner = types.size() == 1 && types.first().second
+                            ? QStringList{"xclip", "-selection", "clipboard", "-t", arguments[1], "-i", arguments[2]}
+                            : QStringList{TALVANE_X_PEER} + arguments;
+    if (waylandClipboard()) { // wl-copy offers one type, reading it from its standard input
+        QVERIFY(types.size() == 1 && types.first().second);
+        owner = QStringList{"sh", "-c", "exec wl-copy --type \"$0\" < \"$1\"", arguments[1], arguments[2]};
+    }
     // It stays to serve the clipboard: in the background, holding none of our standard streams.
     QVERIFY(run("sh", QStringList{"-c", "\"$@\" >/dev/null 2>&1 &", "sh"} + owner));
     // The copy has happened once another client sees the new owner offering the first type, after TARGETS.
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardTargets().value(1), types.isEmpty() ? QString() : types[0].first, 5000);
+    if (waylandClipboard())
+        QTRY_VERIFY_WITH_TIMEOUT(run("wl-paste", {"--list-types"}).value_or("").startsWith(types[0].first.toUtf8()),
+                                 5000);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(clipboardTargets().value(1), types.isEmpty() ? QString() : types[0].first, 5000);
 }
 
 std::unique_ptr<Program> startPeer(const QStringList &arguments)
@@ -101,6 +132,16 @@ std::unique_ptr<Program> startTerminal()
                  {"-u8", "-xrm", "XTerm*VT100.translations: #override Ctrl Shift <Key>V: insert-selection(CLIPBOARD)",
                   "-e", "/bin/sh", "-c", "stty -icanon -echo && exec cat > '%1'"},
                  true);
+}
+
+std::unique_ptr<Program> startWaylandTextField()
+{
+    return start(QStringLiteral(TALVANE_PASTE_TARGET), {"%1"}, true, true);
+}
+
+std::unique_ptr<Program> startFoot()
+{
+    return start("foot", {"/bin/sh", "-c", "stty -icanon -echo && exec cat > '%1'"}, true, true);
 }
 
 } // namespace Desktop

@@ -21,9 +21,11 @@ void writeFile(const QString &path, const QByteArray &bytes);
 
 } // namespace TestSupport
 
+// Desktop tests work on the session's X server, where the program's windows live too, even beside a Wayland
+// compositor.
 // clang-format off
 #define TALVANE_MAIN(Application, TestClass) \
-    int main(int argc, char **argv) { TestSupport::isolateHome(); Application app(argc, argv); TestClass test; return QTest::qExec(&test, argc, argv); }
+    int main(int argc, char **argv) { TestSupport::isolateHome(); qputenv("QT_QPA_PLATFORM", "xcb"); Application app(argc, argv); TestClass test; return QTest::qExec(&test, argc, argv); }
 // clang-format on
 #define TALVANE_TEST_MAIN(TestClass) TALVANE_MAIN(QCoreApplication, TestClass)
 #define TALVANE_GUI_TEST_MAIN(TestClass) TALVANE_MAIN(QApplication, TestClass)
