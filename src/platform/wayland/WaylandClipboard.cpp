@@ -146,6 +146,14 @@ WaylandClipboard::~WaylandClipboard()
         zwlr_data_control_manager_v1_destroy(manager);
 }
 
+qint64 WaylandClipboard::changeCount() const
+{
+    // Another program's copy of a moment ago counts too: the compositor's news first.
+    if (WaylandConnection *wayland = WaylandConnection::instance())
+        wayland->roundtrip();
+    return changes;
+}
+
 void WaylandClipboard::offered(zwlr_data_control_offer_v1 *offer, const char *type)
 {
     QStringList &types = offerTypes[offer];

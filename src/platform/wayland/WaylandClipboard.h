@@ -21,7 +21,7 @@ public:
     WaylandClipboard();
     ~WaylandClipboard() override;
 
-    qint64 changeCount() const override { return changes; }
+    qint64 changeCount() const override;
     void clear() override;
     bool setText(const QString &text, bool transient) override;
     QCoro::Task<ClipboardSnapshot> snapshot(std::chrono::milliseconds timeLimit, qint64 byteLimit) const override;

@@ -65,9 +65,15 @@ WaylandKeySender::WaylandKeySender()
     auto *manager = wayland ? static_cast<wl_proxy *>(wayland->bind(&virtualKeyboardManagerInterface, 1)) : nullptr;
     if (!manager || !wayland->seat())
         return;
-    // The desktop's default layout (XKB_DEFAULT_LAYOUT and the like, else the system's): full, with every modifier.
+    // The desktop's default layout (XKB_DEFAULT_LAYOUT and the like, else the system's), full, with every
+    // modifier; US English when that layout has no Latin V to press (a Russian-only layout, say).
     xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     keymap = context ? xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
+    if (context && (!keymap || !keycodeOf(keymap, XKB_KEY_v))) {
+        xkb_keymap_unref(keymap);
+        const xkb_rule_names latin{nullptr, nullptr, "us", nullptr, nullptr};
+        keymap = xkb_keymap_new_from_names(context, &latin, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    }
     xkb_context_unref(context);
     char *text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
     const int fd = text ? memfd_create("talvane-keymap", MFD_CLOEXEC) : -1;
