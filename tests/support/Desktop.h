@@ -37,7 +37,8 @@ inline std::optional<QByteArray> paste(const QString &type = QStringLiteral("UTF
 }
 inline QStringList clipboardTargets()
 {
-    return QString::fromUtf8(paste(QStringLiteral("TARGETS")).value_or("")).split('\n', Qt::SkipEmptyParts);
+    const auto types = waylandClipboard() ? run(QStringLiteral("wl-paste"), {"--list-types"}) : paste("TARGETS");
+    return QString::fromUtf8(types.value_or("")).split('\n', Qt::SkipEmptyParts);
 }
 
 // A program started for the test, killed when the object goes.

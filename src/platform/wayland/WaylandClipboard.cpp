@@ -30,13 +30,26 @@ WaylandClipboard *of(void *data)
 const zwlr_data_control_offer_v1_listener offerListener{
     [](void *data, zwlr_data_control_offer_v1 *offer, const char *type) { of(data)->offered(offer, type); }};
 
+// A device outlives its clipboard object (see the destructor): without one, each offer is let go as it comes.
 const zwlr_data_control_device_v1_listener deviceListener{
     [](void *data, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer) {
+        if (!data)
+            return;
         zwlr_data_control_offer_v1_add_listener(offer, &offerListener, data);
         of(data)->offered(offer, nullptr);
     },
-    [](void *data, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer) { of(data)->selected(offer); },
-    [](void *data, zwlr_data_control_device_v1 *) { of(data)->finished(); },
+    [](void *data, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer) {
+        if (data)
+            of(data)->selected(offer);
+        else if (offer)
+            zwlr_data_control_offer_v1_destroy(offer);
+    },
+    [](void *data, zwlr_data_control_device_v1 *device) {
+        if (data)
+            of(data)->finished();
+        else
+            zwlr_data_control_device_v1_destroy(device);
+    },
     [](void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *offer) {
         if (offer) // the primary selection, which this program leaves alone (only offered from version 2 on)
             zwlr_data_control_offer_v1_destroy(offer);
@@ -140,8 +153,11 @@ WaylandClipboard::~WaylandClipboard()
         zwlr_data_control_source_v1_destroy(own);
     for (const auto &[offer, types] : offerTypes)
         zwlr_data_control_offer_v1_destroy(offer);
+    // Destroying the device while the compositor may still be announcing an offer (a new object) breaks the
+    // connection: libwayland cannot account for objects made by events to a destroyed proxy. The device stays,
+    // without us, until the program ends.
     if (device)
-        zwlr_data_control_device_v1_destroy(device);
+        wl_proxy_set_user_data(reinterpret_cast<wl_proxy *>(device), nullptr);
     if (manager)
         zwlr_data_control_manager_v1_destroy(manager);
 }

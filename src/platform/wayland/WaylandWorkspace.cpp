@@ -35,9 +35,14 @@ const zwlr_foreign_toplevel_handle_v1_listener windowListener{
     [](void *, zwlr_foreign_toplevel_handle_v1 *, zwlr_foreign_toplevel_handle_v1 *) {}, // parent
 };
 
+// The manager outlives its workspace until the compositor has seen the stop (see the destructor): windows it
+// announces meanwhile are let go at once.
 const zwlr_foreign_toplevel_manager_v1_listener managerListener{
     [](void *data, zwlr_foreign_toplevel_manager_v1 *, zwlr_foreign_toplevel_handle_v1 *handle) {
-        of(data)->added(handle);
+        if (data)
+            of(data)->added(handle);
+        else
+            zwlr_foreign_toplevel_handle_v1_destroy(handle);
     },
     [](void *, zwlr_foreign_toplevel_manager_v1 *manager) { zwlr_foreign_toplevel_manager_v1_destroy(manager); }};
 
@@ -62,6 +67,9 @@ WaylandWorkspace::~WaylandWorkspace()
         return;
     for (const auto &[handle, window] : windows)
         zwlr_foreign_toplevel_handle_v1_destroy(handle);
+    // Windows announced until the compositor has seen the stop are new objects: the manager must still be there
+    // to take them, and goes once the compositor says it is finished.
+    wl_proxy_set_user_data(reinterpret_cast<wl_proxy *>(manager), nullptr);
     zwlr_foreign_toplevel_manager_v1_stop(manager);
 }
 
