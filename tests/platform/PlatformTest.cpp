@@ -24,8 +24,7 @@ using SettingsFile = std::tuple<QByteArray, Settings, int>;
 using CloudFile = std::tuple<QByteArray, QString, QString, bool, int>;
 using Answers = QHash<QString, int>; // how the fake portal answers, by method
 using KeyRow = std::tuple<Answers, QString, QByteArray, QString>;
-constexpr Portal::Bounds quick{std::chrono::milliseconds(300), std::chrono::milliseconds(300),
-                               std::chrono::milliseconds(300)};
+constexpr Portal::Bounds quick{std::chrono::seconds(1), std::chrono::seconds(1), std::chrono::seconds(1)};
 
 class PlatformTest : public QObject
 {
@@ -240,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(portal.calls().filter("Bind").join(""),
                  bound || answers.contains("BindShortcuts") ? "BindShortcuts toggle=CTRL+ALT+space cancel=" : "");
         QTRY_COMPARE(losses, bound ? 0 : 1);
-        QTest::qWait(400); // past every bound: a late loss is as wrong as none
+        QTest::qWait(1100); // past every bound: a late loss is as wrong as none
         QCOMPARE(losses + keys.toggleRegistered(), 1);
         for (const char *shortcut : {"toggle", "cancel", "other"})
             portal.activate(shortcut);
