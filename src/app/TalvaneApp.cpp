@@ -106,15 +106,8 @@ void TalvaneApp::launch()
     buildMenu();
     wire();
     Log::info(QStringLiteral("Session: ") + (env.wayland ? QStringLiteral("Wayland") : QStringLiteral("X11")));
-    if (env.wayland && keys->toggleRegistered())
-        Log::info(QStringLiteral("Hot key held through XWayland: it reaches Talvane only while an X11 window has "
-                                 "the focus; talvane --toggle works everywhere"));
-    else if (env.wayland) // not "taken": the desktop gives programs no global keys at all
-        env.alerts->inform(QStringLiteral("Глобальные сочетания клавиш недоступны"),
-                           QStringLiteral("Этот рабочий стол (Wayland) не даёт программам глобальных сочетаний "
-                                          "клавиш. Назначьте команду «talvane --toggle» на удобное сочетание в "
-                                          "настройках клавиатуры рабочего стола (для отмены — «talvane --cancel»). "
-                                          "До тех пор диктовку можно начинать из меню значка Talvane на панели."));
+    if (env.wayland && !keys->toggleRegistered()) // not "taken": the desktop gives programs no global keys at all
+        adviseDesktopShortcut(false);
     else if (!keys->toggleRegistered())
         env.alerts->inform(withPlatformKeys(QStringLiteral("⌥Пробел занят"), keys->toggleKey()),
                            QStringLiteral("Это сочетание уже использует другая программа. Talvane запустится, но "
@@ -130,6 +123,17 @@ void TalvaneApp::launch()
     followTrayHost();
     AppState *state = controller.get();
     state->schedule([state] { return state->prepare(); });
+}
+
+void TalvaneApp::adviseDesktopShortcut(bool refused)
+{
+    env.alerts->inform(QStringLiteral("Глобальные сочетания клавиш недоступны"),
+                       (refused ? QStringLiteral("Рабочий стол не подтвердил сочетание клавиш для Talvane. ")
+                                : QStringLiteral("Этот рабочий стол (Wayland) не даёт программам глобальных "
+                                                 "сочетаний клавиш. ")) +
+                           QStringLiteral("Назначьте команду «talvane --toggle» на удобное сочетание в настройках "
+                                          "клавиатуры рабочего стола (для отмены — «talvane --cancel»). До тех пор "
+                                          "диктовку можно начинать из меню значка Talvane на панели."));
 }
 
 void TalvaneApp::followTrayHost()
@@ -157,6 +161,11 @@ void TalvaneApp::wire()
     keys->onCancel = [self] {
         if (self)
             self->controller->cancel();
+    };
+    keys->onToggleLost = [self] {
+        // Later, not inside the backend's answer: the alert runs an event loop of its own.
+        if (self)
+            QTimer::singleShot(0, self.data(), [self] { self->adviseDesktopShortcut(true); });
     };
     controller->onChange = [self] {
         if (self)

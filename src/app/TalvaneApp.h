@@ -102,6 +102,9 @@ private:
     void wire();
     // Shows the status window exactly while no tray host runs.
     void followTrayHost();
+    // The desktop gives Talvane no global keys: the advice to bind talvane --toggle in its settings. `refused`:
+    // it was asked (through its portal) and said no, or never answered.
+    void adviseDesktopShortcut(bool refused);
 
     Environment env;
     std::unique_ptr<AppState> controller;

@@ -5,6 +5,8 @@
 #include "platform/Autostart.h"
 #include "platform/CloudKeyProvider.h"
 #include "platform/Log.h"
+#include "platform/portal/PortalHotkeyBackend.h"
+#include "platform/portal/PortalKeySender.h"
 #include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandKeySender.h"
 #include "platform/wayland/WaylandWorkspace.h"
@@ -39,13 +41,15 @@ std::unique_ptr<TextPaster> paster()
     else
         clipboard = std::make_unique<X11Clipboard>();
     std::unique_ptr<KeySender> keys;
+    QString keyRoute = QStringLiteral("a virtual keyboard");
     if (WaylandKeySender::available())
         keys = std::make_unique<WaylandKeySender>();
+    else if (PortalKeySender::offered())
+        keys = std::make_unique<PortalKeySender>(), keyRoute = QStringLiteral("the RemoteDesktop portal");
     else
-        keys = std::make_unique<NoKeySender>();
+        keys = std::make_unique<NoKeySender>(), keyRoute = QStringLiteral("nothing (dictations are copied)");
     Log::info(QStringLiteral("Wayland routes: clipboard through %1, keys through %2")
-                  .arg(WaylandClipboard::available() ? "data control" : "XWayland",
-                       keys->isTrusted() ? "a virtual keyboard" : "nothing (dictations are copied)"));
+                  .arg(WaylandClipboard::available() ? "data control" : "XWayland", keyRoute));
     return std::make_unique<TextPaster>(
         std::move(clipboard), std::make_unique<WaylandWorkspace>(std::make_unique<X11Workspace>()), std::move(keys));
 }
@@ -69,7 +73,18 @@ TalvaneApp::Environment desktopEnvironment()
 {
     TalvaneApp::Environment env;
     env.collaborators = desktopCollaborators;
-    env.hotkeyBackend = [] { return std::make_unique<X11HotkeyBackend>(); };
+    env.hotkeyBackend = []() -> std::unique_ptr<HotkeyBackend> {
+        // On Wayland an X11 grab reaches Talvane only while an XWayland window has the focus: the desktop's
+        // portal, where it has one, binds a key that works everywhere.
+        if (waylandSession() && PortalHotkeyBackend::offered()) {
+            Log::info(QStringLiteral("Hot key through the GlobalShortcuts portal"));
+            return std::make_unique<PortalHotkeyBackend>();
+        }
+        if (waylandSession())
+            Log::info(QStringLiteral("Hot key through XWayland: it reaches Talvane only while an X11 window has the "
+                                     "focus; talvane --toggle works everywhere"));
+        return std::make_unique<X11HotkeyBackend>();
+    };
     env.alerts = std::make_unique<MessageBoxAlerts>();
     env.autostartFolder = Autostart::folder();
     env.executable = Autostart::executable();

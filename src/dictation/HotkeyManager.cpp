@@ -7,6 +7,7 @@
 HotkeyManager::HotkeyManager(std::unique_ptr<HotkeyBackend> hotkeyBackend, Hotkey wanted)
     : backend(std::move(hotkeyBackend)), toggle(wanted)
 {
+    backend->lost = [this](int id, int status) { keyLost(id, status); };
     const int installStatus = backend->install([this](int id) { pressed(id); });
     if (installStatus != 0)
         Log::write("INFO", "InstallEventHandler failed, status=" + std::to_string(installStatus));
@@ -68,6 +69,20 @@ void HotkeyManager::setCancelEnabled(bool enabled)
     cancelKeyRegistered = status == 0;
     if (!cancelKeyRegistered)
         Log::write("INFO", "RegisterEventHotKey(Escape) failed, status=" + std::to_string(status));
+}
+
+void HotkeyManager::keyLost(int id, int status)
+{
+    // A lost Escape is registered again by the next setCancelEnabled(true), as a refused one is.
+    if (id == cancelId && cancelKeyRegistered) {
+        cancelKeyRegistered = false;
+        Log::write("INFO", "Hotkey Escape lost, status=" + std::to_string(status));
+    } else if (id == toggleId && toggleKeyRegistered) {
+        toggleKeyRegistered = false;
+        Log::info(QStringLiteral("Hotkey %1 lost, status=%2").arg(toggle.text()).arg(status));
+        if (onToggleLost)
+            onToggleLost();
+    }
 }
 
 void HotkeyManager::pressed(int id)

@@ -36,12 +36,16 @@ public:
     // Called on the GUI thread for each press of the dictation hot key, and of Escape while it is registered.
     std::function<void()> onToggle;
     std::function<void()> onCancel;
+    // Called on the GUI thread when the dictation hot key, registered at first, is lost later (the desktop
+    // refused it or never answered); toggleRegistered() is false from then on.
+    std::function<void()> onToggleLost;
 
     static constexpr int toggleId = 1;
     static constexpr int cancelId = 2;
 
 private:
     void pressed(int id);
+    void keyLost(int id, int status);
     int registerToggle(const Hotkey &key);
 
     std::unique_ptr<HotkeyBackend> backend;

@@ -23,4 +23,9 @@ public:
     // Returns 0, `taken`, `unavailable`, or another non-zero platform status; on failure nothing stays registered.
     virtual int registerKey(int id, Qt::Key key, Qt::KeyboardModifiers modifiers) = 0;
     virtual void unregisterKey(int id) = 0;
+
+    // Called on the GUI thread when a key registerKey took is lost later, with its id and a status as
+    // registerKey's: a backend that asks the desktop asynchronously learns only then that it was refused.
+    // Nothing stays registered under that id.
+    std::function<void(int id, int status)> lost;
 };

@@ -175,6 +175,9 @@ private Q_SLOTS:
         // Without an X server in a Wayland session no key can be held: not "taken", but where to bind the command.
         Rig wayland({}, [](Rig &r) { r.wayland = true, r.keys.missing.push_back(Qt::AltModifier); });
         QCOMPARE(wayland.alerts.shown, QStringList{"Глобальные сочетания клавиш недоступны"});
+        Rig refused({}, [](Rig &r) { r.wayland = true; }); // held at first, then the desktop's portal says no
+        refused.keys.lost(HotkeyManager::toggleId, HotkeyBackend::unavailable);
+        QTRY_COMPARE(refused.alerts.shown, QStringList{"Глобальные сочетания клавиш недоступны"});
     }
 
     void theHotKeyFromSettingsAndMenu_data()

@@ -1,11 +1,15 @@
 #include "AwaitTask.h"
+#include "FakePortal.h"
 #include "TestSupport.h"
 
+#include "dictation/HotkeyManager.h"
 #include "platform/Autostart.h"
 #include "platform/CloudKeyProvider.h"
 #include "platform/DesktopApps.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
+#include "platform/portal/PortalHotkeyBackend.h"
+#include "platform/portal/PortalKeySender.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -18,6 +22,9 @@ using namespace TestSupport;
 using LogFiles = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
 using SettingsFile = std::tuple<QByteArray, Settings, int>;
 using CloudFile = std::tuple<QByteArray, QString, QString, bool, int>;
+using Answers = QHash<QString, int>; // how the fake portal answers, by method
+using KeyRow = std::tuple<Answers, QString, QByteArray, QString>;
+constexpr Portal::Bounds quick{std::chrono::seconds(1), std::chrono::seconds(1), std::chrono::seconds(1)};
 
 class PlatformTest : public QObject
 {
@@ -202,6 +209,104 @@ private Q_SLOTS:
         QVERIFY(!logLines().mid(mark).join('\n').contains("sk-"));        // no key, ever
         QVERIFY(!(QFile::permissions(CloudKeyFile::path()) & 0x77));      // nothing for group and others
         QVERIFY(json.isNull() || readFile(CloudKeyFile::path()) == json); // the user's file is never rewritten
+    }
+
+    void portalHotkeys_data()
+    {
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<bool>("bound");
+        QTest::newRow("bound") << Answers{} << true;
+        QTest::newRow("user refuses the binding") << Answers{{"BindShortcuts", 1}} << false;
+        QTest::newRow("binding ends otherwise") << Answers{{"BindShortcuts", 2}} << false;
+        QTest::newRow("no answer to the binding") << Answers{{"BindShortcuts", FakePortal::silent}} << false;
+        QTest::newRow("no session") << Answers{{"CreateSession", 2}} << false;
+        QTest::newRow("no answer to CreateSession") << Answers{{"CreateSession", FakePortal::silent}} << false;
+    }
+    void portalHotkeys() // bound: presses arrive, Escape's only while enabled; else the loss reaches the user
+    {
+        QFETCH(Answers, answers);
+        QFETCH(bool, bound);
+        PrivateBus bus;
+        FakePortal portal(bus, answers);
+        int toggles = 0, cancels = 0, losses = 0;
+        HotkeyManager keys(std::make_unique<PortalHotkeyBackend>(bus.connect(), quick),
+                           {Qt::Key_Space, Qt::ControlModifier | Qt::AltModifier});
+        keys.onToggle = [&] { ++toggles; };
+        keys.onCancel = [&] { ++cancels; };
+        keys.onToggleLost = [&] { ++losses; };
+        keys.setCancelEnabled(true);
+        QTRY_VERIFY(portal.calls().size() == 2 || losses); // the escape asks nothing more of the desktop
+        QCOMPARE(portal.calls().filter("Bind").join(""),
+                 bound || answers.contains("BindShortcuts") ? "BindShortcuts toggle=CTRL+ALT+space cancel=" : "");
+        QTRY_COMPARE(losses, bound ? 0 : 1);
+        QTest::qWait(1100); // past every bound: a late loss is as wrong as none
+        QCOMPARE(losses + keys.toggleRegistered(), 1);
+        for (const char *shortcut : {"toggle", "cancel", "other"})
+            portal.activate(shortcut);
+        QTRY_COMPARE(toggles + cancels, 2 * bound);
+        keys.setCancelEnabled(false);
+        for (const char *shortcut : {"cancel", "toggle"})
+            portal.activate(shortcut);
+        QTRY_COMPARE(toggles, 2 * bound); // in order: the cancel before it has arrived too
+        QTest::qWait(100);                // and nothing comes late
+        QCOMPARE(std::pair(toggles, cancels), std::pair(2 * bound, int(bound)));
+    }
+
+    void portalAbsentMeansNoHotkeysAndNoKeys_data()
+    {
+        QTest::addColumn<int>("portal");
+        QTest::newRow("no portal") << 0;
+        QTest::newRow("front end without the interfaces") << 1; // the real xdg-desktop-portal, without backends
+        QTest::newRow("portal that never answers") << 2;
+    }
+    void portalAbsentMeansNoHotkeysAndNoKeys()
+    {
+        QFETCH(int, portal);
+        PrivateBus bus(portal == 1);
+        const auto silent =
+            portal == 2 ? std::make_unique<FakePortal>(bus, Answers{{"Get", FakePortal::silent}}) : nullptr;
+        const auto start = std::chrono::steady_clock::now();
+        QVERIFY(!PortalKeySender::offered(bus.connect(), quick.probe));
+        QCOMPARE(PortalHotkeyBackend(bus.connect(), quick).install([](int) {}), HotkeyBackend::unavailable);
+        QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(10)); // not D-Bus's 25 s default
+    }
+
+    void portalKeySender_data()
+    {
+        QTest::addColumn<KeyRow>("row"); // the portal's answers; target class; restore token saved; keys for a paste
+        const QString released = "ffe9- ffea- ffeb- ffec- ffe1- ffe2- ffe3- ffe4- "; // whatever the hot key held
+        // clang-format off
+        QTest::newRow("editor, first start") << KeyRow{{}, "gedit", "", released + "ffe3+ 76+ 76- ffe3-"};
+        QTest::newRow("terminal, token saved") << KeyRow{{}, "Konsole", "token-0", released + "ffe3+ ffe1+ 76+ 76- ffe1- ffe3-"};
+        QTest::newRow("user refuses") << KeyRow{{{"Start", 1}}, "gedit", "token-0", ""};
+        QTest::newRow("no answer to Start") << KeyRow{{{"Start", FakePortal::silent}}, "gedit", "token-0", ""};
+        QTest::newRow("devices refused") << KeyRow{{{"SelectDevices", 2}}, "gedit", "token-0", ""};
+        // clang-format on
+    }
+    void portalKeySender() // trusted only when granted; the restore token is sent, replaced, private, unlogged
+    {
+        QFETCH(KeyRow, row);
+        const auto &[answers, target, saved, keys] = row;
+        const QString file = tmp->filePath("token");
+        writeFile(file, saved); // empty: no token
+        PrivateBus bus;
+        FakePortal portal(bus, answers);
+        PortalKeySender sender(bus.connect(), quick, file.toStdString());
+        sender.promptForTrust();
+        sender.promptForTrust();                                             // one request at a time
+        QTRY_VERIFY(sender.isTrusted() || portal.calls().contains("Close")); // a refused session is closed
+        QCOMPARE(sender.isTrusted(), !keys.isEmpty());
+        QCOMPARE(sender.canPrompt(), !keys.isEmpty()); // refused: dictations are copied from then on
+        QCOMPARE(portal.calls().filter("CreateSession").size(), 1);
+        QCOMPARE(portal.calls().filter("SelectDevices"), QStringList("SelectDevices 1 2 " + saved));
+        QCOMPARE(contents(file), keys.isEmpty() ? saved : "token-1");
+        QVERIFY(keys.isEmpty() || !(QFile::permissions(file) & 0x77)); // nothing for group and others
+        QVERIFY(!logLines().join('\n').contains("token-"));
+        sender.postPaste({1, target});
+        const auto sent = [&] { return portal.calls().filter(QRegularExpression("^[0-9a-f]+[+-]$")).join(' '); };
+        QTRY_COMPARE(sent(), keys);
+        QTest::qWait(100); // nothing more comes, nor anything late when untrusted
+        QCOMPARE(sent(), keys);
     }
 };
 

@@ -2,7 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/wayland/WaylandConnection.h"
-#include "platform/x11/X11KeySender.h"
+#include "platform/Terminals.h"
 
 #include <QElapsedTimer>
 
@@ -133,7 +133,7 @@ void WaylandKeySender::postPaste(const RunningApp &target)
     }
     // Keys still held on the physical keyboard (the hot key's Alt) belong to that keyboard's state, not this
     // one's: the focused window sees only these modifiers while these keys arrive.
-    const bool terminal = X11KeySender::isTerminal(target.identifier);
+    const bool terminal = isTerminal(target.identifier);
     key(control, true);
     if (terminal)
         key(shift, true);

@@ -1,8 +1,7 @@
 #include "platform/x11/X11KeySender.h"
 
+#include "platform/Terminals.h"
 #include "platform/x11/X11Connection.h"
-
-#include <QStringList>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -49,18 +48,6 @@ bool X11KeySender::isTrusted() const
         return false;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     return XTestQueryExtension(dpy, &eventBase, &errorBase, &major, &minor);
-}
-
-bool X11KeySender::isTerminal(const QString &windowClass)
-{
-    // WM_CLASS classes of terminal emulators, in lower case.
-    static const QStringList terminals =
-        QStringLiteral("xterm uxterm urxvt rxvt gnome-terminal gnome-terminal-server konsole xfce4-terminal "
-                       "mate-terminal lxterminal qterminal terminator tilix kitty alacritty st st-256color sakura "
-                       "terminology guake tilda wezterm org.wezfurlong.wezterm foot com.mitchellh.ghostty "
-                       "io.elementary.terminal org.gnome.console org.gnome.ptyxis")
-            .split(QLatin1Char(' '));
-    return terminals.contains(windowClass.toLower());
 }
 
 void X11KeySender::postPaste(const RunningApp &target)

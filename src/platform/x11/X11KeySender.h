@@ -12,6 +12,4 @@ public:
     void promptForTrust() override {}
     // Ctrl+V, or Ctrl+Shift+V for terminal emulators, where Ctrl+V is a character of its own.
     void postPaste(const RunningApp &target) override;
-
-    static bool isTerminal(const QString &windowClass);
 };
