@@ -31,7 +31,9 @@ WaylandConnection *WaylandConnection::instance()
     return current && !current->failed ? current : nullptr;
 }
 
-WaylandConnection::WaylandConnection(wl_display *display) : QObject(QCoreApplication::instance()), connection(display)
+// The connection lives as long as the process: protocol objects let go by destroyed seams stay with it until the
+// compositor is done with them, and the system closes it at exit.
+WaylandConnection::WaylandConnection(wl_display *display) : connection(display)
 {
     // A clipboard reader that goes away mid-transfer must cost an error on the write, not the program.
     std::signal(SIGPIPE, SIG_IGN);
@@ -56,13 +58,6 @@ WaylandConnection::WaylandConnection(wl_display *display) : QObject(QCoreApplica
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &WaylandConnection::flush);
     Log::info(QStringLiteral("Wayland: connected, %1 globals").arg(globals.size()));
-}
-
-WaylandConnection::~WaylandConnection()
-{
-    if (current == this)
-        current = nullptr;
-    wl_display_disconnect(connection);
 }
 
 void *WaylandConnection::bind(const wl_interface *interface, quint32 maxVersion) const

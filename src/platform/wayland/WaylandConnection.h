@@ -36,7 +36,6 @@ public:
 
 private:
     explicit WaylandConnection(wl_display *display);
-    ~WaylandConnection() override;
     void dispatch();
     bool broken();
 
