@@ -35,8 +35,9 @@ std::unique_ptr<TextPaster> paster()
     if (!waylandSession())
         return std::make_unique<TextPaster>(std::make_unique<X11Clipboard>(), std::make_unique<X11Workspace>(),
                                             std::make_unique<X11KeySender>());
+    const bool dataControl = WaylandClipboard::available();
     std::unique_ptr<Clipboard> clipboard;
-    if (WaylandClipboard::available())
+    if (dataControl)
         clipboard = std::make_unique<WaylandClipboard>();
     else
         clipboard = std::make_unique<X11Clipboard>();
@@ -49,7 +50,7 @@ std::unique_ptr<TextPaster> paster()
     else
         keys = std::make_unique<NoKeySender>(), keyRoute = QStringLiteral("nothing (dictations are copied)");
     Log::info(QStringLiteral("Wayland routes: clipboard through %1, keys through %2")
-                  .arg(WaylandClipboard::available() ? "data control" : "XWayland", keyRoute));
+                  .arg(dataControl ? "data control" : "XWayland", keyRoute));
     return std::make_unique<TextPaster>(
         std::move(clipboard), std::make_unique<WaylandWorkspace>(std::make_unique<X11Workspace>()), std::move(keys));
 }

@@ -13,3 +13,16 @@ bool isTerminal(const QString &windowClass)
             .split(QLatin1Char(' '));
     return terminals.contains(windowClass.toLower());
 }
+
+void pressPasteChord(const RunningApp &target, const std::function<void(ChordKey key, bool down)> &key)
+{
+    const bool terminal = isTerminal(target.identifier);
+    key(ChordKey::control, true);
+    if (terminal)
+        key(ChordKey::shift, true);
+    key(ChordKey::v, true);
+    key(ChordKey::v, false);
+    if (terminal)
+        key(ChordKey::shift, false);
+    key(ChordKey::control, false);
+}

@@ -21,7 +21,7 @@ const QString createSession = QStringLiteral("CreateSession"), selectDevices = Q
 constexpr uint keyboard = 1, untilRevoked = 2;
 // X keysyms: the modifiers a hot key may still hold, then the paste chord's keys.
 constexpr int heldModifiers[] = {0xffe9, 0xffea, 0xffeb, 0xffec, 0xffe1, 0xffe2, 0xffe3, 0xffe4};
-constexpr int controlL = 0xffe3, shiftL = 0xffe1, v = 0x76;
+constexpr int chordKeysyms[] = {0xffe3, 0xffe1, 0x76}; // Control_L, Shift_L, v
 
 QString readToken(const std::filesystem::path &file)
 {
@@ -173,15 +173,7 @@ void PortalKeySender::postPaste(const RunningApp &target)
 {
     if (!started)
         return;
-    const bool terminal = isTerminal(target.identifier);
     for (int modifier : heldModifiers)
         key(modifier, false);
-    key(controlL, true);
-    if (terminal)
-        key(shiftL, true);
-    key(v, true);
-    key(v, false);
-    if (terminal)
-        key(shiftL, false);
-    key(controlL, false);
+    pressPasteChord(target, [this](ChordKey chordKey, bool down) { key(chordKeysyms[int(chordKey)], down); });
 }

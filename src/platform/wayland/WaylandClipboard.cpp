@@ -283,10 +283,10 @@ QCoro::Task<ClipboardSnapshot> WaylandClipboard::snapshot(milliseconds timeLimit
             break;
         }
         zwlr_data_control_offer_v1_receive(current, type.toUtf8().constData(), ends[1]);
-        wayland->flush(); // the compositor has its copy of the write end once the request is sent
-        ::close(ends[1]);
+        ::close(ends[1]); // the request holds a copy of it until sent
         fds.append(ends[0]);
     }
+    wayland->flush();
     const QStringList asked = types.mid(0, fds.size());
     QFuture<ClipboardSnapshot> reading =
         QtConcurrent::run([asked, fds, timeLimit, byteLimit] { return readAll(asked, fds, timeLimit, byteLimit); });

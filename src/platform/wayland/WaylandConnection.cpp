@@ -71,7 +71,7 @@ void *WaylandConnection::bind(const wl_interface *interface, quint32 maxVersion)
 void WaylandConnection::dispatch()
 {
     if (wl_display_dispatch(connection) < 0)
-        broken();
+        markBroken();
 }
 
 bool WaylandConnection::flush()
@@ -79,24 +79,23 @@ bool WaylandConnection::flush()
     if (failed)
         return false;
     if (wl_display_flush(connection) < 0 && errno != EAGAIN)
-        return !broken();
-    return true;
+        markBroken();
+    return !failed;
 }
 
 bool WaylandConnection::roundtrip()
 {
-    if (failed || wl_display_roundtrip(connection) < 0)
-        return !broken();
-    return true;
+    if (!failed && wl_display_roundtrip(connection) < 0)
+        markBroken();
+    return !failed;
 }
 
-bool WaylandConnection::broken()
+void WaylandConnection::markBroken()
 {
-    if (!failed) {
-        failed = true;
-        notifier->setEnabled(false);
-        Log::error(QStringLiteral("Wayland: the connection to the compositor broke (error %1)")
-                       .arg(wl_display_get_error(connection)));
-    }
-    return true;
+    if (failed)
+        return;
+    failed = true;
+    notifier->setEnabled(false);
+    Log::error(QStringLiteral("Wayland: the connection to the compositor broke (error %1)")
+                   .arg(wl_display_get_error(connection)));
 }

@@ -37,7 +37,7 @@ public:
 private:
     explicit WaylandConnection(wl_display *display);
     void dispatch();
-    bool broken();
+    void markBroken();
 
     struct Global
     {

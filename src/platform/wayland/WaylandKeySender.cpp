@@ -1,13 +1,16 @@
 #include "platform/wayland/WaylandKeySender.h"
 
 #include "platform/Log.h"
-#include "platform/wayland/WaylandConnection.h"
 #include "platform/Terminals.h"
+#include "platform/wayland/WaylandConnection.h"
 
 #include <QElapsedTimer>
 
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -75,11 +78,17 @@ WaylandKeySender::WaylandKeySender()
         keymap = xkb_keymap_new_from_names(context, &latin, XKB_KEYMAP_COMPILE_NO_FLAGS);
     }
     xkb_context_unref(context);
+    if (keymap)
+        for (const auto &[chordKey, keysym] : {std::pair{ChordKey::control, XKB_KEY_Control_L},
+                                               {ChordKey::shift, XKB_KEY_Shift_L},
+                                               {ChordKey::v, XKB_KEY_v}})
+            chordKeys[int(chordKey)] = keycodeOf(keymap, keysym);
     char *text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
     const int fd = text ? memfd_create("talvane-keymap", MFD_CLOEXEC) : -1;
     const size_t size = text ? strlen(text) + 1 : 0;
-    if (fd < 0 || ::write(fd, text, size) != static_cast<ssize_t>(size)) {
-        Log::error(QStringLiteral("Wayland: no keymap for the virtual keyboard"));
+    if (fd < 0 || ::write(fd, text, size) != static_cast<ssize_t>(size) ||
+        std::count(std::begin(chordKeys), std::end(chordKeys), 0u) > 0) {
+        Log::error(QStringLiteral("Wayland: no keymap with Ctrl, Shift and V for the virtual keyboard"));
         free(text);
         if (fd >= 0)
             ::close(fd);
@@ -124,23 +133,8 @@ void WaylandKeySender::postPaste(const RunningApp &target)
     WaylandConnection *wayland = WaylandConnection::instance();
     if (!keyboard || !wayland)
         return;
-    const xkb_keycode_t control = keycodeOf(keymap, XKB_KEY_Control_L);
-    const xkb_keycode_t shift = keycodeOf(keymap, XKB_KEY_Shift_L);
-    const xkb_keycode_t v = keycodeOf(keymap, XKB_KEY_v);
-    if (!control || !shift || !v) {
-        Log::error(QStringLiteral("Wayland: the keymap has no Ctrl, Shift or V"));
-        return;
-    }
     // Keys still held on the physical keyboard (the hot key's Alt) belong to that keyboard's state, not this
     // one's: the focused window sees only these modifiers while these keys arrive.
-    const bool terminal = isTerminal(target.identifier);
-    key(control, true);
-    if (terminal)
-        key(shift, true);
-    key(v, true);
-    key(v, false);
-    if (terminal)
-        key(shift, false);
-    key(control, false);
+    pressPasteChord(target, [this](ChordKey chordKey, bool down) { key(chordKeys[int(chordKey)], down); });
     wayland->flush();
 }

@@ -27,5 +27,6 @@ private:
 
     wl_proxy *keyboard = nullptr;
     xkb_keymap *keymap = nullptr;
+    quint32 chordKeys[3] = {}; // the keymap's codes for Ctrl, Shift and V, in ChordKey's order
     struct xkb_state *state = nullptr;
 };

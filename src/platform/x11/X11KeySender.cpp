@@ -55,19 +55,9 @@ void X11KeySender::postPaste(const RunningApp &target)
     Display *dpy = X11Connection::display();
     if (!dpy)
         return;
-    const KeyCode control = XKeysymToKeycode(dpy, XK_Control_L);
-    const KeyCode shift = XKeysymToKeycode(dpy, XK_Shift_L);
-    const KeyCode v = XKeysymToKeycode(dpy, XK_v);
-    const bool terminal = isTerminal(target.identifier);
-
+    const KeyCode codes[] = {XKeysymToKeycode(dpy, XK_Control_L), XKeysymToKeycode(dpy, XK_Shift_L),
+                             XKeysymToKeycode(dpy, XK_v)};
     releaseHeldModifiers(dpy);
-    sendKey(dpy, control, true);
-    if (terminal)
-        sendKey(dpy, shift, true);
-    sendKey(dpy, v, true);
-    sendKey(dpy, v, false);
-    if (terminal)
-        sendKey(dpy, shift, false);
-    sendKey(dpy, control, false);
+    pressPasteChord(target, [&](ChordKey key, bool down) { sendKey(dpy, codes[int(key)], down); });
     XFlush(dpy);
 }
